@@ -1,0 +1,121 @@
+#include "text/Files.h"
+
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace text {
+
+bool FileExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::optional<std::string> ReadFile(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    std::string data;
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            bool ok = n == 0;
+            ::close(fd);
+            if (!ok) {
+                return std::nullopt;
+            }
+            return data;
+        }
+        data.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+namespace {
+
+[[noreturn]] void Fail(const std::string& what, const std::string& path, int err) {
+    throw FileError(what + " " + path + ": " + std::strerror(err));
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+void WriteFileAtomic(const std::string& path, const std::string& bytes) {
+    std::string dir = DirName(path);
+    std::string tmpl = (dir.empty() ? std::string("./") : dir) + ".dcrelay-XXXXXX";
+    int fd = ::mkstemp(tmpl.data());
+    if (fd < 0) {
+        Fail("cannot create a temporary file for", path, errno);
+    }
+    // Keep the permissions an existing file had; new files get the usual 0644.
+    struct stat st {};
+    mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+    ::fchmod(fd, mode);
+    if (!WriteAll(fd, bytes) || ::fsync(fd) != 0) {
+        int err = errno;
+        ::close(fd);
+        ::unlink(tmpl.c_str());
+        Fail("cannot write", path, err);
+    }
+    ::close(fd);
+    if (::rename(tmpl.c_str(), path.c_str()) != 0) {
+        int err = errno;
+        ::unlink(tmpl.c_str());
+        Fail("cannot replace", path, err);
+    }
+}
+
+std::string FindNoCase(const std::string& dir, const std::string& name) {
+    std::string exact = dir + name;
+    struct stat st {};
+    if (::lstat(exact.c_str(), &st) == 0) {
+        return exact;
+    }
+    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+    if (d == nullptr) {
+        return exact;
+    }
+    std::string found;
+    while (dirent* e = ::readdir(d)) {
+        if (::strcasecmp(e->d_name, name.c_str()) == 0) {
+            found = dir + e->d_name;
+            break;
+        }
+    }
+    ::closedir(d);
+    return found.empty() ? exact : found;
+}
+
+std::string DirName(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+} // namespace text

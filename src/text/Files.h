@@ -1,0 +1,33 @@
+// Whole-file helpers used by every Part that touches the file system.
+#pragma once
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+namespace text {
+
+struct FileError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+bool FileExists(const std::string& path);
+bool DirectoryExists(const std::string& path);
+
+// Whole file as bytes, or nothing when it cannot be opened.
+std::optional<std::string> ReadFile(const std::string& path);
+
+// Writes to a temporary file in the same directory and renames it over the old one, so that a
+// reader never sees half a file. Throws FileError with the system's reason on failure; the old
+// file is then untouched.
+void WriteFileAtomic(const std::string& path, const std::string& bytes);
+
+// The path of `name` inside `dir` (dir is used as given, names are appended directly): the exact
+// name when it exists, else the first entry of dir that matches it without regard to ASCII case,
+// else dir + name. This lets "R1.TXT"/"R1.txt" and "txt/"/"Txt/" name one file.
+std::string FindNoCase(const std::string& dir, const std::string& name);
+
+// The directory part of a path including its final '/', or "" when there is none.
+std::string DirName(const std::string& path);
+
+} // namespace text

@@ -1,0 +1,53 @@
+#include "text/Files.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+
+using namespace text;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TempDir {
+    std::string path;
+    TempDir() {
+        char tmpl[] = "/tmp/dcr-files-XXXXXX";
+        path = std::string(::mkdtemp(tmpl)) + "/";
+    }
+    ~TempDir() { fs::remove_all(path); }
+};
+
+} // namespace
+
+TEST(Files, AtomicWriteReplacesWholeAndLeavesNoTemporary) {
+    TempDir d;
+    WriteFileAtomic(d.path + "T1.txt", "old");
+    WriteFileAtomic(d.path + "T1.txt", std::string("new\0data", 8));
+    EXPECT_EQ(*ReadFile(d.path + "T1.txt"), std::string("new\0data", 8));
+    int entries = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(d.path)) {
+        ++entries;
+    }
+    EXPECT_EQ(entries, 1);
+    EXPECT_THROW(WriteFileAtomic(d.path + "missing/x.txt", "x"), FileError);
+    EXPECT_FALSE(ReadFile(d.path + "nothing").has_value());
+}
+
+TEST(Files, FindNoCasePrefersExactThenAnyCase) {
+    TempDir d;
+    EXPECT_EQ(FindNoCase(d.path, "R1.TXT"), d.path + "R1.TXT");
+    WriteFileAtomic(d.path + "r1.txt", "x");
+    EXPECT_EQ(FindNoCase(d.path, "R1.TXT"), d.path + "r1.txt");
+    WriteFileAtomic(d.path + "R1.TXT", "x");
+    EXPECT_EQ(FindNoCase(d.path, "R1.TXT"), d.path + "R1.TXT");
+    fs::create_directory(d.path + "Txt");
+    EXPECT_EQ(FindNoCase(d.path, "txt"), d.path + "Txt");
+    EXPECT_TRUE(DirectoryExists(d.path + "Txt"));
+    EXPECT_FALSE(FileExists(d.path + "Txt"));
+}
+
+TEST(Files, DirName) {
+    EXPECT_EQ(DirName("/a/b/c.txt"), "/a/b/");
+    EXPECT_EQ(DirName("c.txt"), "");
+}

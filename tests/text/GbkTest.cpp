@@ -1,0 +1,64 @@
+#include "text/Gbk.h"
+
+#include <gtest/gtest.h>
+
+using namespace text;
+
+TEST(Gbk, ConvertsBothWays) {
+    std::string gbk = ToGbk("成功");
+    EXPECT_EQ(gbk, "\xB3\xC9\xB9\xA6");
+    EXPECT_EQ(ToUtf8(gbk), "成功");
+    EXPECT_EQ(ToGbk("PDA1"), "PDA1");
+    EXPECT_EQ(ToUtf8("\x80"), "€"); // 0x80 is the euro sign in code page 936
+}
+
+TEST(Gbk, InvalidBytesShowAsReplacementAndConversionGoesOn) {
+    EXPECT_EQ(ToUtf8(std::string("A\xFF" "B")), "A\xEF\xBF\xBD" "B");
+    // A lead byte that ends the buffer
+    EXPECT_EQ(ToUtf8(std::string("AB\xB3")), "AB\xEF\xBF\xBD");
+    EXPECT_EQ(ToUtf8(std::string("a\0b", 3)), std::string("a\0b", 3));
+    EXPECT_THROW(ToGbk("\xF0\x9F\x98\x80"), std::invalid_argument); // emoji has no GBK form
+}
+
+TEST(Gbk, TrimRemovesControlAndSpaceOnlyAtBothEnds) {
+    EXPECT_EQ(Trim(std::string(" \t\r\n\0a b\x01", 9)), "a b");
+    EXPECT_EQ(Trim("\xA1\xA1x\xA1\xA1"), "\xA1\xA1x\xA1\xA1"); // full-width blank is not a blank
+    EXPECT_EQ(TrimLeft("  a  "), "a  ");
+    EXPECT_EQ(TrimRight("  a  "), "  a");
+    EXPECT_EQ(Trim("   "), "");
+}
+
+TEST(Gbk, SplitLinesAtEveryKindOfBreak) {
+    struct Case {
+        std::string in;
+        std::vector<std::string> out;
+    } cases[] = {
+        {"", {}},
+        {"a", {"a"}},
+        {"a\r\n", {"a"}},
+        {"a\r\nb\rc\nd", {"a", "b", "c", "d"}},
+        {"a\n\nb\n", {"a", "", "b"}},
+        {"\r\n", {""}},
+        {"a\n\r", {"a", ""}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(SplitLines(c.in), c.out) << c.in;
+    }
+}
+
+TEST(Gbk, CutAtNul) {
+    EXPECT_EQ(CutAtNul(std::string("ab\0cd", 5)), "ab");
+    EXPECT_EQ(CutAtNul("abc"), "abc");
+}
+
+TEST(Gbk, CountsAndDropsCharacters) {
+    std::string s = "ab" + ToGbk("谢谢") + "c"; // 2 + 2 + 1 characters, 7 bytes
+    EXPECT_EQ(GbkCharCount(s), 5u);
+    EXPECT_EQ(DropLastGbkChars(s, 2), "ab" + ToGbk("谢"));
+    EXPECT_EQ(DropLastGbkChars(s, 5), "");
+    EXPECT_EQ(DropLastGbkChars(s, 9), "");
+    // A dangling lead byte at the end is one character
+    std::string cut = "a" + ToGbk("谢").substr(0, 1);
+    EXPECT_EQ(GbkCharCount(cut), 2u);
+    EXPECT_EQ(DropLastGbkChars(cut, 1), "a");
+}

@@ -1,0 +1,31 @@
+// The pieces of process start-up that need no event loop: the program directory, the marker
+// files and the choice of run mode.
+#pragma once
+
+#include <string>
+
+namespace app {
+
+// The directory of argument 0 when it contains a '/' (made absolute, links not resolved), else
+// the directory of /proc/self/exe; always ends in '/'.
+std::string ProgramDirectory(const std::string& argv0);
+
+struct Markers {
+    bool DebugLogging = false;    // debug.txt exists: extra receive and download log lines
+    bool StandaloneDebug = false; // debug2.txt exists: runs without a host
+};
+Markers ReadMarkers(const std::string& programDir);
+
+enum class RunMode { StandaloneDebug, StartedByHost, Neither };
+
+// argumentCount counts the arguments after the program name.
+RunMode ChooseRunMode(const Markers& markers, int argumentCount);
+
+// The host handle given as argument 1: a decimal integer. Throws std::invalid_argument with the
+// message "'<text>' is not a valid integer value" when it is not one.
+unsigned ParseHostHandle(const std::string& argument);
+
+// The fixed handle of standalone debug mode; it belongs to no real window.
+constexpr unsigned kStandaloneHostHandle = 11111111;
+
+} // namespace app

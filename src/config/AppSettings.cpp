@@ -1,0 +1,101 @@
+#include "config/AppSettings.h"
+
+#include "config/IniFile.h"
+#include "text/Gbk.h"
+
+#include <cstdio>
+
+namespace config {
+
+namespace {
+
+constexpr int kMinDelay = 1;
+constexpr int kMaxDelay = 200;
+
+std::string Numbered(const char* key, int n) { return key + std::to_string(n); }
+
+} // namespace
+
+const std::string& DefaultTestText() {
+    static const std::string kText = text::ToGbk("PDA 数据通信测试");
+    return kText;
+}
+
+void LoadSettings(AppSettings& s, const std::string& iniPath,
+                  const std::function<void()>& startWatcher) {
+    const IniFile ini = IniFile::FromFile(iniPath);
+    const char* menu = kSettingsSection;
+
+    s.MenuDir = ini.ReadString(menu, "Path", s.MenuDir);
+    s.ExchangeDir = ini.ReadString(menu, "WPath", s.ExchangeDir);
+
+    const int delay = ini.ReadInteger(menu, "Delay", 0);
+    if (delay >= kMinDelay && delay <= kMaxDelay) {
+        s.DelaySetting = delay;
+    }
+
+    const bool wasMonitoring = s.FileMonitoring;
+    s.FileMonitoring = ini.ReadBool(menu, "fileMode", s.FileMonitoring);
+    if (!wasMonitoring && s.FileMonitoring && startWatcher) {
+        startWatcher();
+    }
+
+    s.TestMode = ini.ReadBool(menu, "test", s.TestMode);
+
+    for (int n = 1; n <= 4; ++n) {
+        s.PortName[n - 1] = ini.ReadString(menu, Numbered("COM", n), s.PortName[n - 1]);
+    }
+    for (int n = 1; n <= 4; ++n) {
+        s.BaseId[n - 1] = ini.ReadString(menu, Numbered("jzdz", n), s.BaseId[n - 1]);
+    }
+
+    s.TestText = ini.ReadString(menu, "testStr", s.TestText);
+    if (text::Trim(s.TestText).empty()) {
+        s.TestText = DefaultTestText();
+    }
+}
+
+std::optional<std::string> BaseIdHexText(const std::string& decimal) {
+    const std::string digits = text::Trim(decimal);
+    if (digits.empty()) {
+        return std::string();
+    }
+    constexpr std::size_t kMaxDigits = 9; // far beyond any ID, and no overflow
+    if (digits.size() > kMaxDigits) {
+        return std::nullopt;
+    }
+    unsigned long value = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + static_cast<unsigned long>(c - '0');
+    }
+    char hex[32];
+    std::snprintf(hex, sizeof hex, "%02lX", value);
+    return std::string(hex);
+}
+
+void SaveSettings(const std::string& iniPath, const SettingsFields& f) {
+    IniFile ini = IniFile::FromFileForUpdate(iniPath);
+    const char* menu = kSettingsSection;
+
+    ini.WriteString(menu, "Path", f.Directory);
+    ini.WriteString(menu, "WPath", f.Directory);
+    ini.WriteInteger(menu, "Delay", f.Delay);
+    ini.WriteBool(menu, "filemode", f.FileMode);
+    ini.WriteBool(menu, "test", f.TestMode);
+    for (int n = 1; n <= 4; ++n) {
+        ini.WriteString(menu, Numbered("COM", n), f.PortName[n - 1]);
+    }
+    ini.WriteString(menu, "teststr", f.TestText);
+    for (int n = 1; n <= 4; ++n) {
+        // A field that is no number keeps what the file holds.
+        if (const auto hex = BaseIdHexText(f.BaseIdDecimal[n - 1])) {
+            ini.WriteString(menu, Numbered("jzdz", n), *hex);
+        }
+    }
+    ini.SaveFile(iniPath);
+}
+
+} // namespace config

@@ -11,8 +11,12 @@ bool programEnding = false; // main thread only
 
 } // namespace
 
-void SetProgramEnding(bool ending) { programEnding = ending; }
-bool ProgramEnding() { return programEnding; }
+void SetProgramEnding(bool ending) {
+    programEnding = ending;
+}
+bool ProgramEnding() {
+    return programEnding;
+}
 
 void PumpWait(unsigned seconds, unsigned milliseconds) {
     using Clock = std::chrono::steady_clock;

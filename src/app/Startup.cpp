@@ -46,7 +46,8 @@ unsigned ParseHostHandle(const std::string& argument) {
     char* end = nullptr;
     errno = 0;
     long long value = std::strtoll(begin, &end, 10);
-    bool digits = end != begin && *end == '\0' && argument.find_first_of(" \t\r\n") == std::string::npos;
+    bool digits =
+        end != begin && *end == '\0' && argument.find_first_of(" \t\r\n") == std::string::npos;
     if (!digits || errno == ERANGE || value < std::numeric_limits<int>::min() ||
         value > static_cast<long long>(std::numeric_limits<unsigned>::max())) {
         throw std::invalid_argument("'" + argument + "' is not a valid integer value");

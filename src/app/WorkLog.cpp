@@ -19,7 +19,9 @@ void WorkLog::Clear() {
     }
 }
 
-void WorkLog::AddListener(WorkLogListener* listener) { listeners_.push_back(listener); }
+void WorkLog::AddListener(WorkLogListener* listener) {
+    listeners_.push_back(listener);
+}
 
 void WorkLog::RemoveListener(WorkLogListener* listener) {
     listeners_.erase(std::remove(listeners_.begin(), listeners_.end(), listener), listeners_.end());

@@ -68,7 +68,9 @@ std::string TrimRight(std::string_view s) {
     return std::string(s.substr(0, e));
 }
 
-std::string Trim(std::string_view s) { return TrimLeft(TrimRight(s)); }
+std::string Trim(std::string_view s) {
+    return TrimLeft(TrimRight(s));
+}
 
 std::vector<std::string> SplitLines(std::string_view s) {
     std::vector<std::string> lines;
@@ -97,8 +99,12 @@ std::string_view CutAtNul(std::string_view s) {
 
 namespace {
 
-bool IsLead(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
-bool IsTrail(unsigned char c) { return c >= 0x40 && c <= 0xFE && c != 0x7F; }
+bool IsLead(unsigned char c) {
+    return c >= 0x81 && c <= 0xFE;
+}
+bool IsTrail(unsigned char c) {
+    return c >= 0x40 && c <= 0xFE && c != 0x7F;
+}
 
 // Start offsets of every character of s.
 std::vector<std::size_t> CharStarts(std::string_view s) {
@@ -114,7 +120,9 @@ std::vector<std::size_t> CharStarts(std::string_view s) {
 
 } // namespace
 
-std::size_t GbkCharCount(std::string_view s) { return CharStarts(s).size(); }
+std::size_t GbkCharCount(std::string_view s) {
+    return CharStarts(s).size();
+}
 
 std::string DropLastGbkChars(std::string_view s, std::size_t n) {
     std::vector<std::size_t> starts = CharStarts(s);

@@ -18,7 +18,9 @@ std::string ToGbk(std::string_view utf8);
 std::string ToUtf8(std::string_view gbk);
 
 // A blank is any byte 0x00..0x20; bytes of 0x80 and above are never blanks.
-inline bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 0x20; }
+inline bool IsBlank(char c) {
+    return static_cast<unsigned char>(c) <= 0x20;
+}
 std::string Trim(std::string_view s);
 std::string TrimLeft(std::string_view s);
 std::string TrimRight(std::string_view s);

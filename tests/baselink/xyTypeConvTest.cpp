@@ -64,7 +64,7 @@ TEST(HexCodec, Sums) {
         ffs += "FF";
     }
     EXPECT_EQ(HexSum16(ffs + "06"), "0005"); // 257 * 255 + 6 = 65536 + 5
-    EXPECT_EQ(HexSum16("FF01A"), "0100"); // odd final digit ignored
+    EXPECT_EQ(HexSum16("FF01A"), "0100");    // odd final digit ignored
     EXPECT_THROW(HexSum16("AAZZ"), EConvertError);
     EXPECT_EQ(HexSum("FF01", 2), "00");
     EXPECT_EQ(HexSum("FFFF01", 4), "01FF");
@@ -77,8 +77,9 @@ TEST(HexCodec, Sums) {
     EXPECT_EQ(ByteSum(frame, 5, 4, 4), 0);
     EXPECT_EQ(HexSum16(kWorkedRequest.substr(12, 62)), "0645");
     // The worked replies: body sums
-    EXPECT_EQ(HexSum16(std::string("AA32026C00132916150000004C6C4F4B03008097616263AABB").substr(12)),
-              "054B");
+    EXPECT_EQ(
+        HexSum16(std::string("AA32026C00132916150000004C6C4F4B03008097616263AABB").substr(12)),
+        "054B");
     EXPECT_EQ(HexSum16(std::string("AA32026C0010FFFFFFFFFFFF4C6C4E4F0000FFFFAABB").substr(12)),
               "0AB2");
 }

@@ -13,7 +13,10 @@ TEST(Gbk, ConvertsBothWays) {
 }
 
 TEST(Gbk, InvalidBytesShowAsReplacementAndConversionGoesOn) {
-    EXPECT_EQ(ToUtf8(std::string("A\xFF" "B")), "A\xEF\xBF\xBD" "B");
+    EXPECT_EQ(ToUtf8(std::string("A\xFF"
+                                 "B")),
+              "A\xEF\xBF\xBD"
+              "B");
     // A lead byte that ends the buffer
     EXPECT_EQ(ToUtf8(std::string("AB\xB3")), "AB\xEF\xBF\xBD");
     EXPECT_EQ(ToUtf8(std::string("a\0b", 3)), std::string("a\0b", 3));

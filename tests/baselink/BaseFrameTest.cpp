@@ -1,0 +1,123 @@
+#include "baselink/BaseFrame.h"
+#include "app/WorkLog.h"
+#include "baselink/PdaReply.h"
+#include "text/Gbk.h"
+
+#include <gtest/gtest.h>
+#include <map>
+#include <vector>
+
+namespace {
+
+const std::string kWorkedRequest =
+    "AA31026C001F2916150000004C434E5330303930303038303030203939392020202020AABB0645";
+
+struct RecordingPorts : BasePorts {
+    std::vector<std::pair<int, std::string>> sent;
+    bool SendData(int slot, const std::string& bytes) override {
+        sent.emplace_back(slot, bytes);
+        return true;
+    }
+};
+
+std::string Hex(const std::string& bytes) {
+    static const char d[] = "0123456789ABCDEF";
+    std::string h;
+    for (unsigned char c : bytes) {
+        h += d[c >> 4];
+        h += d[c & 15];
+    }
+    return h;
+}
+
+struct SenderFixture : ::testing::Test {
+    std::array<std::string, 4> ids{"02", "", "", ""};
+    RecordingPorts ports;
+    WorkLog log;
+    BaseSender sender{ids, ports, log, [](int op) { return "OP" + std::to_string(op); }};
+};
+
+} // namespace
+
+TEST(BaseFrame, WorkedFramesByteForByte) {
+    EXPECT_EQ(BaseFrame::BuildRequest(0x02, 0x6C, "291615000000", 0, "CNS0090008000 999     "),
+              kWorkedRequest);
+    EXPECT_EQ(BaseFrame::BuildReply(0, "026C", "108", "abc", "291615000000", true),
+              "AA32026C00132916150000004C6C4F4B03008097616263AABB054B");
+    EXPECT_EQ(BaseFrame::BuildReply(0, " 026C ", "108", "", "FFFFFFFFFFFF", false),
+              "AA32026C0010FFFFFFFFFFFF4C6C4E4F0000FFFFAABB0AB2");
+}
+
+TEST(BaseFrame, ReplyTextLengthAndCrc) {
+    // One byte "A": hex text 41, CRC over the single digit 4
+    std::string one = BaseFrame::BuildReply(1, "0205", "5", "A", "000000000000", true);
+    EXPECT_EQ(one.substr(8, 4), "0011");  // L = 1 + 16
+    EXPECT_EQ(one.substr(32, 4), "0100"); // length low byte first
+    EXPECT_EQ(one.substr(36, 4), "97BE"); // CRC-16/MODBUS of "4"
+    EXPECT_EQ(one.substr(40, 6), "41AABB");
+    std::string big =
+        BaseFrame::BuildReply(1, "0205", "5", std::string(256, 'x'), "000000000000", true);
+    EXPECT_EQ(big.substr(32, 4), "0001");
+    EXPECT_EQ(big.size(), 2u * (256 + 24));
+    EXPECT_THROW(BaseFrame::BuildReply(0, "026C", "1x", "a", "000000000000", true),
+                 std::invalid_argument);
+}
+
+TEST_F(SenderFixture, ReplyIsLoggedInFourLinesThenRoutedToSlotOne) {
+    sender.SendPdaReply(0, "026C", "108", "abc", "291615000000", true);
+    ASSERT_EQ(log.LineCount(), 5u);
+    EXPECT_EQ(log.Lines()[0], text::ToGbk("向PDA 108 发送：OP0\r\n") +
+                                  "AA32026C00132916150000004C6C4F4B03008097616263AABB054B");
+    EXPECT_EQ(log.Lines()[1], std::string(59, '-'));
+    EXPECT_EQ(log.Lines()[2], "abc");
+    EXPECT_EQ(log.Lines()[3], std::string(59, '='));
+    EXPECT_EQ(log.Lines()[4], text::ToGbk("由 基站1 发送"));
+    ASSERT_EQ(ports.sent.size(), 1u);
+    EXPECT_EQ(ports.sent[0].first, 1);
+    EXPECT_EQ(Hex(ports.sent[0].second), "AA32026C00132916150000004C6C4F4B03008097616263AABB054B");
+}
+
+TEST_F(SenderFixture, RoutingComparesTheStationTextExactly) {
+    struct Case {
+        std::array<std::string, 4> ids;
+        int slot; // 0: not sent
+    } cases[] = {
+        {{"2", "", "", ""}, 0},  {{"", "02", "02", ""}, 2}, {{"", "", "", "02"}, 4},
+        {{"0a", "", "", ""}, 0}, {{"", "", "", ""}, 0},
+    };
+    for (const auto& c : cases) {
+        ids = c.ids;
+        ports.sent.clear();
+        log.Clear();
+        sender.SendPdaReply(0, "026C", "108", "abc", "291615000000", true);
+        if (c.slot == 0) {
+            EXPECT_TRUE(ports.sent.empty());
+        } else {
+            ASSERT_EQ(ports.sent.size(), 1u);
+            EXPECT_EQ(ports.sent[0].first, c.slot);
+        }
+        EXPECT_EQ(log.LineCount(), 4u) << "only slot 1 adds its line";
+    }
+    ids = {"", "0A", "", ""};
+    ports.sent.clear();
+    sender.SendPdaReply(0, "0A05", "5", "x", "291615000000", false);
+    ASSERT_EQ(ports.sent.size(), 1u);
+}
+
+TEST_F(SenderFixture, BadHandheldNumberIsLoggedAndNothingIsSent) {
+    sender.SendPdaReply(0, "026C", "1x", "abc", "291615000000", true);
+    ASSERT_EQ(log.LineCount(), 1u);
+    EXPECT_EQ(log.Lines()[0],
+              text::ToGbk("发送数据失败.信息:") + "'1x' is not a valid integer value");
+    EXPECT_TRUE(ports.sent.empty());
+}
+
+TEST_F(SenderFixture, SendToBaseNeedsASlotWithAnId) {
+    sender.SendToBase("AA00000000000000", 1);
+    sender.SendToBase("AA00000000000000", 2); // no BaseId
+    sender.SendToBase("AA00000000000000", 0);
+    sender.SendToBase("AA00000000000000", 5);
+    ASSERT_EQ(ports.sent.size(), 1u);
+    EXPECT_EQ(ports.sent[0].second, std::string("\xAA\0\0\0\0\0\0\0", 8));
+    EXPECT_EQ(log.LineCount(), 0u);
+}

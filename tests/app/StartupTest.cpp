@@ -1,0 +1,79 @@
+#include "app/Startup.h"
+#include "app/WorkLog.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+using namespace app;
+namespace fs = std::filesystem;
+
+TEST(Startup, ProgramDirectoryFromArgumentZero) {
+    EXPECT_EQ(ProgramDirectory("/opt/dcrelay/bin/dcrelay"), "/opt/dcrelay/bin/");
+    char cwd[4096];
+    ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+    EXPECT_EQ(ProgramDirectory("inst/dcrelay"), std::string(cwd) + "/inst/");
+    // A bare name: the directory of the running executable
+    std::string self = ProgramDirectory("dcrelay");
+    EXPECT_EQ(self.back(), '/');
+    EXPECT_TRUE(fs::exists(self));
+}
+
+TEST(Startup, MarkersAndRunModes) {
+    std::string dir =
+        fs::temp_directory_path().string() + "/dcr-markers-" + std::to_string(::getpid()) + "/";
+    fs::create_directories(dir);
+    Markers none = ReadMarkers(dir);
+    EXPECT_FALSE(none.DebugLogging);
+    EXPECT_FALSE(none.StandaloneDebug);
+    std::ofstream(dir + "debug.txt").put('x');
+    std::ofstream(dir + "debug2.txt"); // empty: only existence matters
+    Markers both = ReadMarkers(dir);
+    EXPECT_TRUE(both.DebugLogging);
+    EXPECT_TRUE(both.StandaloneDebug);
+    fs::remove_all(dir);
+
+    Markers standalone{false, true};
+    EXPECT_EQ(ChooseRunMode(standalone, 0), RunMode::StandaloneDebug);
+    EXPECT_EQ(ChooseRunMode(standalone, 1), RunMode::StandaloneDebug); // argument ignored
+    EXPECT_EQ(ChooseRunMode(Markers{}, 1), RunMode::StartedByHost);
+    EXPECT_EQ(ChooseRunMode(Markers{true, false}, 0), RunMode::Neither);
+}
+
+TEST(Startup, HostHandleIsADecimalInteger) {
+    EXPECT_EQ(ParseHostHandle("12345"), 12345u);
+    EXPECT_EQ(ParseHostHandle("0"), 0u);
+    EXPECT_EQ(ParseHostHandle("4294967295"), 4294967295u);
+    for (const char* bad : {"", "12a", "0x10", " 5", "5 ", "99999999999"}) {
+        EXPECT_THROW(ParseHostHandle(bad), std::invalid_argument) << bad;
+    }
+    try {
+        ParseHostHandle("abc");
+    } catch (const std::invalid_argument& e) {
+        EXPECT_STREQ(e.what(), "'abc' is not a valid integer value");
+    }
+}
+
+TEST(WorkLogTest, LinesAreKeptAsAppendedAndListenersSeeThem) {
+    struct Recorder : WorkLogListener {
+        std::vector<std::string> seen;
+        int cleared = 0;
+        void LineAppended(const std::string& l) override { seen.push_back(l); }
+        void Cleared() override { ++cleared; }
+    } rec;
+    WorkLog log;
+    log.AddListener(&rec);
+    log.Append(std::string("a\r\nb\0c", 6));
+    for (int i = 0; i < 1000; ++i) {
+        log.Append("x");
+    }
+    EXPECT_EQ(log.LineCount(), 1001u); // appending never empties the log
+    EXPECT_EQ(log.Lines()[0], std::string("a\r\nb\0c", 6));
+    log.Clear();
+    EXPECT_EQ(log.LineCount(), 0u);
+    EXPECT_EQ(rec.cleared, 1);
+    log.RemoveListener(&rec);
+    log.Append("y");
+    EXPECT_EQ(rec.seen.size(), 1001u);
+}

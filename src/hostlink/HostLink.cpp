@@ -1,0 +1,130 @@
+#include "hostlink/HostLink.h"
+
+#include "app/PumpWait.h"
+#include "app/WorkLog.h"
+#include "hostlink/HostEndpoint.h"
+#include "text/Gbk.h"
+
+#include <string>
+
+namespace hostlink {
+namespace {
+
+// Clears a flag when the scope ends, also when the reply handler throws.
+class FlagGuard {
+public:
+    explicit FlagGuard(bool& flag) : flag_(flag) { flag_ = true; }
+    ~FlagGuard() { flag_ = false; }
+    FlagGuard(const FlagGuard&) = delete;
+    FlagGuard& operator=(const FlagGuard&) = delete;
+
+private:
+    bool& flag_;
+};
+
+} // namespace
+
+HostLink::HostLink(WorkLog& log, HostLinkOwner& owner, HostEndpoint* endpoint)
+    : log_(log), owner_(owner), endpoint_(endpoint), wait_(app::PumpWait) {
+    if (endpoint_ != nullptr) {
+        connection_ = QObject::connect(
+            endpoint_, &HostEndpoint::MessageReceived, endpoint_,
+            [this](quint32 first, qint32 second) { HandleMessage(first, second); });
+    }
+}
+
+HostLink::~HostLink() {
+    QObject::disconnect(connection_);
+}
+
+void HostLink::HandleMessage(std::uint32_t /*first*/, std::int32_t second) {
+    static const std::string kReceived = text::ToGbk("收到主程序[句柄:");
+    static const std::string kReceivedMid = text::ToGbk("]发来的消息[");
+    static const std::string kInvalid = text::ToGbk("无效的主程序句柄");
+
+    log_.Append(kReceived + std::to_string(owner_.HostHandle()) + kReceivedMid +
+                std::to_string(second) + "]");
+    switch (ClassifyHostCode(second)) {
+    case HostCode::Invalid:
+        log_.Append(kInvalid);
+        break;
+    case HostCode::HandleOrReply:
+        HandleOrReply(second);
+        break;
+    case HostCode::NoOperation:
+        break;
+    case HostCode::ShowWindow:
+        owner_.ShowMainWindow();
+        break;
+    case HostCode::HostCloses:
+        HostCloses();
+        break;
+    }
+}
+
+// A reply-ready message that arrives while an earlier one is still being handled (inside its
+// waits) is not handled again: both would answer the same waiting request, the second with a
+// reply file already used, and the second run would then hand the next handheld that stale
+// reply and drop its request. The host answers one request at a time, so such a message can only
+// repeat the one in hand.
+void HostLink::HandleOrReply(std::int32_t code) {
+    static const std::string kAdopted = text::ToGbk("无主程序句柄,设置新句柄:");
+    static const std::string kReadReply = text::ToGbk("读文件R1.TXT");
+    static const std::string kBusy = text::ToGbk("上一回复通知尚在处理,本次通知不再读取R1.TXT");
+
+    if (owner_.HostHandle() == 0) {
+        owner_.SetHostHandle(static_cast<unsigned>(code));
+        log_.Append(kAdopted + std::to_string(code));
+        return;
+    }
+    if (replyRunning_) {
+        log_.Append(kBusy);
+        return;
+    }
+    FlagGuard running(replyRunning_);
+    wait_(0, 20);
+    log_.Append(kReadReply);
+    owner_.HandleReply();
+}
+
+void HostLink::HostCloses() {
+    static const std::string kClosing = text::ToGbk("收到窗口关闭信息,主程序句柄置为:0");
+    log_.Append(kClosing);
+    owner_.SetHostHandle(0);
+    owner_.SetHostClosing(true);
+    owner_.SetHostGone(true);
+    owner_.RunCloseDecision();
+}
+
+void HostLink::NotifyHost() {
+    static const std::string kHandle = text::ToGbk("主程序句柄:[");
+    static const std::string kNotify = text::ToGbk("向主程序[");
+    static const std::string kNotifyTail = text::ToGbk("]发送消息,通知主程序读取 T1.TXT");
+    static const std::string kWrongHandle = text::ToGbk("错误的主程序句柄[");
+
+    const unsigned handle = owner_.HostHandle();
+    log_.Append(kHandle + std::to_string(handle) + "]");
+    if (handle != 0) {
+        log_.Append(kNotify + std::to_string(handle) + kNotifyTail);
+        if (endpoint_ != nullptr) {
+            endpoint_->Post(handle, kNotifyFirst, kNotifySecond);
+        }
+    } else {
+        log_.Append(kWrongHandle + std::to_string(handle) + "]");
+    }
+}
+
+void HostLink::PostStartupAnnouncement() {
+    if (endpoint_ == nullptr || !endpoint_->IsOpen()) {
+        return;
+    }
+    const unsigned own = endpoint_->Handle();
+    endpoint_->Post(owner_.HostHandle(), own, static_cast<std::int32_t>(own));
+}
+
+bool HostLink::HostWindowExists() const {
+    const unsigned handle = owner_.HostHandle();
+    return handle != 0 && endpoint_ != nullptr && endpoint_->WindowExists(handle);
+}
+
+} // namespace hostlink

@@ -1,0 +1,60 @@
+// The host link protocol: the incoming message 0x500 and its codes, NotifyHost after each
+// request file, and the start-up announcement. The host-related state (HostHandle, HostGone,
+// HostClosing) and the actions on the main window stay with the main controller, reached
+// through HostLinkOwner.
+#pragma once
+
+#include "hostlink/HostLinkOwner.h"
+#include "hostlink/HostProtocol.h"
+
+#include <QMetaObject>
+#include <cstdint>
+#include <functional>
+
+class WorkLog;
+
+namespace hostlink {
+
+class HostEndpoint;
+
+class HostLink {
+public:
+    // `endpoint` may be null (no usable runtime directory): then nothing is posted, no message
+    // arrives and no host window exists. While it lives, HostLink handles the endpoint's
+    // incoming messages.
+    HostLink(WorkLog& log, HostLinkOwner& owner, HostEndpoint* endpoint);
+    ~HostLink();
+    HostLink(const HostLink&) = delete;
+    HostLink& operator=(const HostLink&) = delete;
+
+    // Incoming message 0x500. Only the second parameter counts.
+    void HandleMessage(std::uint32_t first, std::int32_t second);
+
+    // Called right after a request file has been written: tells the host to read it.
+    void NotifyHost();
+
+    // Once at start-up when started by the host: 0x500 to HostHandle with the relay's own
+    // handle as both parameters.
+    void PostStartupAnnouncement();
+
+    // "The host window exists"; false while HostHandle is 0.
+    bool HostWindowExists() const;
+
+    // The wait between a reply-ready message and reading the reply; app::PumpWait unless a
+    // test replaces it.
+    using Wait = std::function<void(unsigned seconds, unsigned milliseconds)>;
+    void SetWait(Wait wait) { wait_ = std::move(wait); }
+
+private:
+    void HandleOrReply(std::int32_t code);
+    void HostCloses();
+
+    WorkLog& log_;
+    HostLinkOwner& owner_;
+    HostEndpoint* endpoint_;
+    QMetaObject::Connection connection_;
+    Wait wait_;
+    bool replyRunning_ = false; // a reply-ready message is being handled (its waits may nest)
+};
+
+} // namespace hostlink

@@ -1,0 +1,30 @@
+// What the host link needs from the main controller, which owns the host-related state and the
+// main window.
+#pragma once
+
+namespace hostlink {
+
+class HostLinkOwner {
+public:
+    virtual ~HostLinkOwner() = default;
+
+    // HostHandle: the host's window; 0 means no host known.
+    virtual unsigned HostHandle() const = 0;
+    virtual void SetHostHandle(unsigned handle) = 0;
+    // HostGone: the host window was found gone, or the host announced that it closes.
+    virtual void SetHostGone(bool gone) = 0;
+    // HostClosing: the host announced that it closes; a close request then always ends the
+    // program.
+    virtual void SetHostClosing(bool closing) = 0;
+
+    // Reads the reply file and answers the handheld at the head of the command queue.
+    virtual void HandleReply() = 0;
+    // Shows the main window; it hides again by the usual hide rule.
+    virtual void ShowMainWindow() = 0;
+    // Runs the close decision directly (no waiting for the host window first). After the host's
+    // closing message it always allows closing: the implementation then ends the program
+    // (app::SetProgramEnding(true) and leaves the event loop).
+    virtual void RunCloseDecision() = 0;
+};
+
+} // namespace hostlink

@@ -1,0 +1,87 @@
+#include "hostlink/RuntimeDir.h"
+
+#include "text/Gbk.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace hostlink {
+namespace {
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? std::string(value) : std::string();
+}
+
+std::string WithoutFinalSlash(std::string path) {
+    while (path.size() > 1 && path.back() == '/') {
+        path.pop_back();
+    }
+    return path;
+}
+
+std::string Refusal(const std::string& path, const std::string& why) {
+    static const std::string kHead = text::ToGbk("主程序通信目录[");
+    static const std::string kTail = text::ToGbk("]不可用,不与主程序通信:");
+    return kHead + PathForLog(path) + kTail + why;
+}
+
+} // namespace
+
+std::string PathForLog(const std::string& path) {
+    try {
+        return text::ToGbk(path);
+    } catch (const std::exception&) {
+        return path;
+    }
+}
+
+std::string RuntimeDirPath() {
+    std::string own = Env("DCRELAY_RUNTIME_DIR");
+    if (!own.empty()) {
+        return WithoutFinalSlash(own);
+    }
+    std::string xdg = Env("XDG_RUNTIME_DIR");
+    if (!xdg.empty()) {
+        return WithoutFinalSlash(xdg) + "/dcrelay";
+    }
+    return "/tmp/dcrelay-" + std::to_string(::getuid());
+}
+
+RuntimeDirResult PrepareRuntimeDir(const std::string& path) {
+    static const std::string kNotDirectory = text::ToGbk("不是目录");
+    static const std::string kOtherOwner = text::ToGbk("属于其他用户");
+    static const std::string kOpenToOthers = text::ToGbk("其他用户可以访问(权限 ");
+    static const std::string kCannotCreate = text::ToGbk("无法创建 ");
+
+    RuntimeDirResult result;
+    result.path = path;
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+        result.reason = Refusal(path, kCannotCreate + std::strerror(errno));
+        return result;
+    }
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        result.reason = Refusal(path, kNotDirectory);
+        return result;
+    }
+    if (st.st_uid != ::geteuid()) {
+        result.reason = Refusal(path, kOtherOwner);
+        return result;
+    }
+    if ((st.st_mode & 077) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+        result.reason = Refusal(path, kOpenToOthers + mode + ")");
+        return result;
+    }
+    result.ok = true;
+    return result;
+}
+
+} // namespace hostlink

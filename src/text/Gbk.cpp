@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <iconv.h>
+#include <mutex>
 #include <stdexcept>
+#include <unordered_map>
 
 namespace text {
 namespace {
@@ -43,6 +45,17 @@ std::string Convert(const char* to, const char* from, std::string_view in, OnBad
 
 std::string ToGbk(std::string_view utf8) {
     return Convert("GBK", "UTF-8", utf8, [](std::string&) { return false; });
+}
+
+const std::string& Fixed(const char* utf8) {
+    static std::mutex lock;
+    static std::unordered_map<std::string, std::string> converted; // node-based: stable references
+    std::lock_guard<std::mutex> guard(lock);
+    auto it = converted.find(utf8);
+    if (it == converted.end()) {
+        it = converted.emplace(utf8, ToGbk(utf8)).first;
+    }
+    return it->second;
 }
 
 std::string ToUtf8(std::string_view gbk) {

@@ -13,6 +13,9 @@ namespace text {
 // character has no GBK form, which is a programming error.
 std::string ToGbk(std::string_view utf8);
 
+// The GBK form of a fixed UTF-8 text, converted on first use and kept: Fixed("成功").
+const std::string& Fixed(const char* utf8);
+
 // GBK to UTF-8 for widgets and standard error. A byte that does not start a valid GBK character
 // shows as U+FFFD and conversion goes on with the next byte.
 std::string ToUtf8(std::string_view gbk);

@@ -65,3 +65,12 @@ TEST(Gbk, CountsAndDropsCharacters) {
     EXPECT_EQ(GbkCharCount(cut), 2u);
     EXPECT_EQ(DropLastGbkChars(cut, 1), "a");
 }
+
+TEST(Gbk, FixedTextsAreConvertedOnceAndStayPut) {
+    const std::string& a = Fixed("成功");
+    for (int i = 0; i < 100; ++i) {
+        Fixed(("text" + std::to_string(i)).c_str());
+    }
+    EXPECT_EQ(&a, &Fixed("成功"));
+    EXPECT_EQ(a, "\xB3\xC9\xB9\xA6");
+}

@@ -1,0 +1,172 @@
+#include "baselink/BaseConnection.h"
+
+#include "app/PumpWait.h"
+#include "app/WorkLog.h"
+#include "baselink/BaseFrame.h"
+#include "baselink/PdaReply.h"
+#include "baselink/xyTypeConv.h"
+#include "config/AppSettings.h"
+#include "text/Gbk.h"
+
+#include <algorithm>
+#include <exception>
+#include <strings.h>
+
+namespace {
+
+const std::string& kNotConnected() {
+    static const std::string s = text::ToGbk("基站未连接");
+    return s;
+}
+const std::string& kText(const char* utf8) {
+    return text::Fixed(utf8);
+}
+
+bool LessNoCase(const std::string& a, const std::string& b) {
+    return ::strcasecmp(a.c_str(), b.c_str()) < 0;
+}
+
+std::string TwoDigits(long value) {
+    std::string s = std::to_string(value);
+    return s.size() < 2 ? "0" + s : s;
+}
+
+} // namespace
+
+void PortCombo::Fill(const std::vector<std::string>& ports) {
+    Items = ports;
+    if (Items.empty()) {
+        Items = {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8"};
+    }
+    std::stable_sort(Items.begin(), Items.end(), LessNoCase);
+    ItemIndex = 0;
+}
+
+void PortCombo::SelectNoCase(const std::string& name) {
+    ItemIndex = -1;
+    for (std::size_t i = 0; i < Items.size(); ++i) {
+        if (::strcasecmp(Items[i].c_str(), name.c_str()) == 0) {
+            ItemIndex = static_cast<int>(i);
+            return;
+        }
+    }
+}
+
+BaseConnection::BaseConnection(const config::AppSettings& settings, PortCombo& portCombo,
+                               SlotPorts& ports, BaseSender& sender, WorkLog& log, ScanView& view)
+    : settings_(settings), portCombo_(portCombo), ports_(ports), sender_(sender), log_(log),
+      view_(view) {
+    tim_ScanBaseSet.setInterval(200);
+    QObject::connect(&tim_ScanBaseSet, &QTimer::timeout, [this] { tim_ScanBaseSetTimer(); });
+}
+
+void BaseConnection::QueryBase(int slot) {
+    app::PumpWait(0, 100);
+    if (app::ProgramEnding()) {
+        return;
+    }
+    sender_.SendToBase(BaseFrame::kQueryFrame, slot);
+    app::PumpWait(0, 200);
+}
+
+void BaseConnection::ConnectBaseStations() {
+    ConnectSlotOne();
+    for (int slot = 2; slot <= 4 && !app::ProgramEnding(); ++slot) {
+        ConnectOtherSlot(slot);
+    }
+    if (!app::ProgramEnding()) {
+        view_.RefreshHandheldPage();
+    }
+}
+
+void BaseConnection::ConnectSlotOne() {
+    const std::string& portName = settings_.PortName[0];
+    std::string trimmed = text::Trim(portName);
+    if (trimmed.empty()) {
+        return;
+    }
+    portCombo_.SelectNoCase(portName);
+    if (portCombo_.ItemIndex < 0 || settings_.BaseId[0].empty()) {
+        return;
+    }
+    ports_.SetCommName(1, trimmed);
+    ports_.CloseComm(1);
+    app::PumpWait(0, 20);
+    if (app::ProgramEnding()) {
+        return;
+    }
+    try {
+        ChannelText[0] = kNotConnected();
+        ports_.OpenComm(1);
+        QueryBase(1);
+    } catch (const std::exception& e) {
+        log_.Append(kText("打开串口 ") + portName + kText(" 失败.信息:") + e.what());
+    }
+}
+
+void BaseConnection::ConnectOtherSlot(int slot) {
+    const std::size_t i = static_cast<std::size_t>(slot - 1);
+    const std::string& portName = settings_.PortName[i];
+    std::string trimmed = text::Trim(portName);
+    if (trimmed.empty() || settings_.BaseId[i].empty()) {
+        return;
+    }
+    portCombo_.SelectNoCase(portName);
+    ports_.CloseComm(slot);
+    app::PumpWait(0, 20);
+    if (portCombo_.ItemIndex < 0 || app::ProgramEnding()) {
+        return;
+    }
+    ports_.SetCommName(slot, trimmed);
+    try {
+        ChannelText[i] = kNotConnected();
+        ports_.OpenComm(slot);
+        QueryBase(slot);
+    } catch (const std::exception&) {
+        log_.Append(portName + kText(" 打开失败"));
+    }
+}
+
+void BaseConnection::HandleBaseAnswer(const std::string& answer, int slot) {
+    if (slot >= 1 && slot <= 4) {
+        std::string& channel = ChannelText[static_cast<std::size_t>(slot - 1)];
+        channel = kNotConnected();
+        if (answer.size() < 8) {
+            return; // the missing channel byte ends the handler: the slot stays not connected
+        }
+        std::string hex = HexCodec::BytesToHex(answer.substr(7, 1));
+        channel = TwoDigits(static_cast<long>(HexCodec::HexByteToInt(hex)) + 1);
+        if (slot == 1) {
+            BaseOneAnswered = true;
+        }
+    }
+    int selected = view_.SelectedStation();
+    if (selected >= 0 && selected <= 3) {
+        view_.SetChannelLabel(ChannelText[static_cast<std::size_t>(selected)]);
+    }
+}
+
+void BaseConnection::act_ScanBaseSetExecute() {
+    BaseOneAnswered = false;
+    if (!app::ProgramEnding()) {
+        tim_ScanBaseSet.start();
+    }
+}
+
+void BaseConnection::tim_ScanBaseSetTimer() {
+    if (ScanBusy || app::ProgramEnding()) {
+        return;
+    }
+    ScanBusy = true;
+    if (BaseOneAnswered) {
+        log_.Append(kText("成功连接基站：") + settings_.BaseId[0] + kText(" 信道：") +
+                    view_.ChannelLabel());
+        tim_ScanBaseSet.stop();
+        view_.SetBaseCommandsEnabled(true);
+    } else {
+        log_.Append(kText("搜索基站..."));
+        view_.SetBaseCommandsEnabled(false);
+        ConnectBaseStations();
+    }
+    ScanBusy = false;
+}

@@ -12,7 +12,9 @@ namespace {
 constexpr int kMinDelay = 1;
 constexpr int kMaxDelay = 200;
 
-std::string Numbered(const char* key, int n) { return key + std::to_string(n); }
+std::string Numbered(const char* key, int n) {
+    return key + std::to_string(n);
+}
 
 } // namespace
 

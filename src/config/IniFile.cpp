@@ -36,7 +36,9 @@ int HexDigit(char c) {
     return -1;
 }
 
-bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
+bool HasLineBreak(std::string_view s) {
+    return s.find_first_of("\r\n") != std::string_view::npos;
+}
 
 } // namespace
 
@@ -154,7 +156,9 @@ std::string IniFile::Bytes() const {
     return bytes;
 }
 
-void IniFile::SaveFile(const std::string& path) const { text::WriteFileAtomic(path, Bytes()); }
+void IniFile::SaveFile(const std::string& path) const {
+    text::WriteFileAtomic(path, Bytes());
+}
 
 std::vector<std::string> IniFile::Sections() const {
     std::vector<std::string> names;
@@ -254,8 +258,15 @@ void IniFile::InsertLine(std::size_t position, std::string text) {
     if (position > 0 && lines_[position - 1].Ending.empty()) {
         lines_[position - 1].Ending = eol_;
     }
+    // A lone CR right before an empty line that ends in LF would read back as one CR LF and
+    // swallow that empty line.
+    std::string ending = eol_;
+    if (ending == "\r" && position < lines_.size() && lines_[position].Text.empty() &&
+        lines_[position].Ending.starts_with('\n')) {
+        ending = "\r\n";
+    }
     lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(position),
-                  ParseLine(std::move(text), eol_));
+                  ParseLine(std::move(text), std::move(ending)));
 }
 
 void IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
@@ -266,8 +277,8 @@ void IniFile::WriteString(std::string_view section, std::string_view key, std::s
         throw std::invalid_argument("INI section name cannot be stored: " + sectionName);
     }
     if (keyName.empty() || keyName != key || HasLineBreak(key) ||
-        keyName.find('=') != std::string::npos ||
-        keyName[0] == '[' || keyName[0] == ';' || keyName[0] == '#') {
+        keyName.find('=') != std::string::npos || keyName[0] == '[' || keyName[0] == ';' ||
+        keyName[0] == '#') {
         throw std::invalid_argument("INI key name cannot be stored: " + keyName);
     }
     std::string stored(value);

@@ -1,0 +1,45 @@
+// What the relay asks of the rest of the program. The main controller implements these; the
+// relay never reaches into the view, the host link or the event loop otherwise.
+#pragma once
+
+#include <string>
+
+namespace relay {
+
+// The handheld registry view.
+class HandheldView {
+public:
+    virtual ~HandheldView() = default;
+    // A log-in was accepted: addressHex is the base-station ID (two hex digits) followed by the
+    // handheld number (two hex digits), as in the request frame.
+    virtual void MarkLoggedIn(const std::string& addressHex) = 0;
+};
+
+// The host link.
+class HostNotifier {
+public:
+    virtual ~HostNotifier() = default;
+    // The request file has just been written: tell the host (or log why not). Only posts.
+    virtual void NotifyHost() = 0;
+};
+
+// Where accepted requests go: the command queue.
+class RequestQueue {
+public:
+    virtual ~RequestQueue() = default;
+    virtual void SubmitRequest(int operation, const std::string& address,
+                               const std::string& handheld, const std::string& data,
+                               const std::string& time) = 0;
+};
+
+// The relay's pauses. Production waits while handling events; tests script what happens
+// during a wait.
+class RelayWaits {
+public:
+    virtual ~RelayWaits() = default;
+    virtual void Wait(unsigned milliseconds) = 0;
+    // The program is ending: loops that wait stop at their next wait.
+    virtual bool Ending() const = 0;
+};
+
+} // namespace relay

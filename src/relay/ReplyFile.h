@@ -1,0 +1,34 @@
+// The host's reply file R1.TXT: a header line naming the operation and the handheld, then the
+// reply text for the handheld.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace relay {
+
+struct ReplyFile {
+    bool Recognised = false; // at least two lines and a header naming an operation
+    int Operation = 0;       // the operation the header names
+    std::string HandheldField;
+    // The lines after the header as they stand in the file, every line break as CR LF; a final
+    // line break only when the file ends with one.
+    std::string Body;
+    // The reply copy R2.txt: the lines after the header, each ended by CR LF.
+    std::string Copy;
+};
+
+ReplyFile ParseReplyFile(const std::string& bytes);
+
+// The handheld receives at most this many bytes of the body, less its last two characters.
+constexpr std::size_t kMaxReplyBytes = 812;
+
+// The text sent to the handheld: the body cut to 812 bytes, then its last two characters
+// removed (a double-byte GBK character counts as one; half a character left by the cut counts
+// as one too, so the result never ends in half a character).
+std::string HandheldReplyText(const std::string& body);
+
+// Status OK unless the header's handheld field equals the request's decimal handheld number.
+bool ReplyStatusOk(const std::string& handheldField, const std::string& handheldDec);
+
+} // namespace relay

@@ -1,0 +1,54 @@
+// Delivery of the host's replies: reads R1.TXT when the host says a reply is ready, answers the
+// handheld whose request is with the host, keeps a copy in R2.txt and lets the queue go on.
+#pragma once
+
+#include "relay/CommandQueue.h"
+#include "relay/RelayInterfaces.h"
+#include "relay/ReplyFile.h"
+
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+
+class PdaReplySender;
+class WorkLog;
+
+namespace config {
+struct AppSettings;
+}
+
+namespace relay {
+
+class ReplyHandler {
+public:
+    ReplyHandler(const config::AppSettings& settings, CommandQueue& queue, PdaReplySender& sender,
+                 WorkLog& log, RelayWaits& waits);
+
+    // The host has posted reply-ready. The message belongs to the request that is with the host
+    // now (none when the queue is empty). Runs do not nest: a message that comes while one is
+    // being handled is handled after it, in arrival order, and one whose request has been
+    // answered meanwhile only adds a work-log line. So every request is answered once, from a
+    // reply that the host wrote for it. The first error of a run (R2.txt cannot be written)
+    // goes to the caller once the runs are done; that request then stays at the head.
+    void HandleReply();
+
+    bool Running() const { return running_; }
+
+private:
+    void RunOnce(std::uint64_t request);
+    bool WaitForReplyFile();
+    std::optional<ReplyFile> ReadReplyFile();
+    void Answer(const ReplyFile& reply);
+    void AnswerSuccess();
+
+    const config::AppSettings& settings_;
+    CommandQueue& queue_;
+    PdaReplySender& sender_;
+    WorkLog& log_;
+    RelayWaits& waits_;
+    std::deque<std::uint64_t> pending_; // serial of the request each message belongs to
+    bool running_ = false;
+};
+
+} // namespace relay

@@ -26,9 +26,11 @@ struct ImageArea {
     constexpr std::size_t capacity() const { return size / recordWidth; }
 };
 
-// In ascending offset order, which is also the order they are placed in.
+// In ascending offset order, which is also the order they are placed in. The dish file is found
+// under the name its packer writes ("menu.bin", in any letter case, so "Menu.bin" too): when both
+// spellings exist, the image takes the file just packed.
 inline constexpr std::array<ImageArea, 7> kImageAreas{{
-    {"Menu.bin", kDishTable, 0x00000, 0xA0000, kDishRecordWidth},                    // 5120 records
+    {kDishFile, kDishTable, 0x00000, 0xA0000, kDishRecordWidth},                     // 5120 records
     {kRequirementFile, kRequirementTable, 0xA0000, 0x8000, kShortRecordWidth},       // 1024
     {kSetMealFile, kSetMealTable, 0xA8000, 0x1000, kShortRecordWidth},               // 128
     {kSetMealContentFile, kSetMealContentTable, 0xA9000, 0x8000, kShortRecordWidth}, // 1024

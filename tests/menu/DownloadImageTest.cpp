@@ -228,6 +228,12 @@ TEST(AssembleImage, FindsSectionAndImageInAnyLetterCase) {
     assembleImage(dir.path);
     EXPECT_FALSE(dir.Has(kImageFile));
     EXPECT_EQ(dir.Read("ff.bin").size(), 786432u);
+
+    // With both spellings present, the image takes the file the dish packer writes.
+    dir.Raw("Menu.bin", "stale");
+    dir.Raw("menu.bin", std::string(128, 'd'));
+    assembleImage(dir.path);
+    EXPECT_EQ(dir.Read("ff.bin").substr(0, 129), std::string(128, 'd') + "\xFF");
 }
 
 TEST(ExampleMenu, PacksCleanly) {

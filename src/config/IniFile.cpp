@@ -272,8 +272,11 @@ void IniFile::InsertLine(std::size_t position, std::string text) {
 void IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
     const std::string sectionName = text::Trim(section);
     const std::string keyName = text::Trim(key);
+    // The header must read back with its "]" right after the name: no "]" inside it and no
+    // final lead byte that would take the "]" as its trail byte.
+    const std::string header = sectionName + "]";
     if (sectionName != section || HasLineBreak(section) ||
-        FindClosingBracket(section, 0).has_value()) {
+        FindClosingBracket(header, 0) != sectionName.size()) {
         throw std::invalid_argument("INI section name cannot be stored: " + sectionName);
     }
     if (keyName.empty() || keyName != key || HasLineBreak(key) ||

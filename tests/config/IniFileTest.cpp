@@ -204,6 +204,7 @@ TEST(IniFile, NamesThatCannotBeStoredAreRefused) {
     EXPECT_THROW(ini.WriteString("Menu", ";x", "v"), std::invalid_argument);
     EXPECT_THROW(ini.WriteString("Me]nu", "k", "v"), std::invalid_argument);
     EXPECT_THROW(ini.WriteString("Me\rnu", "k", "v"), std::invalid_argument);
+    EXPECT_THROW(ini.WriteString("Menu\x81", "k", "v"), std::invalid_argument);
     EXPECT_EQ(ini.Bytes(), "");
     ini.WriteString("\xB0]", "k", "v"); // "]" as a trail byte is part of a character
     EXPECT_EQ(ini.ReadString("\xB0]", "k", ""), "v");

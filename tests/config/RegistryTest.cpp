@@ -197,3 +197,16 @@ TEST(Registry, BadFilesNeverBreakTheLoad) {
         EXPECT_EQ(f.view.calls, 1);
     }
 }
+
+TEST(Registry, IdTypedInDecimalRegistersUnderItsHexText) {
+    TempDir dir;
+    SettingsFields fields;
+    fields.BaseIdDecimal[0] = "10";
+    SaveSettings(dir.File(kSettingsFileName), fields);
+    AppSettings settings;
+    LoadSettings(settings, dir.File(kSettingsFileName));
+    SaveRegistry(dir.File(kRegistryFileName), {{{"007"}, {}, {}, {}}});
+    HandheldRegistry registry;
+    LoadRegistry(registry, dir.File(kRegistryFileName), settings, nullptr);
+    EXPECT_EQ(registry.Keys, (std::set<std::string, LessNoCase>{"0A007"}));
+}

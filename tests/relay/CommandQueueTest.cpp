@@ -1,0 +1,148 @@
+#include "RelayRecorders.h"
+
+#include "app/WorkLog.h"
+#include "config/AppSettings.h"
+#include "config/HandheldRegistry.h"
+#include "relay/CommandQueue.h"
+#include "text/Gbk.h"
+
+#include <gtest/gtest.h>
+
+using namespace relaytest;
+using text::ToGbk;
+
+namespace {
+
+const std::string kTime = "291615000000";
+
+class QueueTest : public ::testing::Test {
+protected:
+    QueueTest() : host(dir.Dir() + "T1.txt") {
+        settings.ExchangeDir = dir.Dir();
+        for (const char* key : {"02001", "02002", "02003"}) {
+            registry.Keys.insert(key);
+        }
+    }
+    void Submit(int handheld, int operation = 9, const std::string& data = "0000012") {
+        queue.SubmitRequest(operation, "020" + std::to_string(handheld), std::to_string(handheld),
+                            data, kTime);
+    }
+    std::string ZzccRecord(int handheld) {
+        return "ZZCC 00" + std::to_string(handheld) + "\r\n0000012\r\n";
+    }
+
+    TempDir dir;
+    config::AppSettings settings;
+    config::HandheldRegistry registry;
+    RecordingView view;
+    RecordingHost host;
+    WorkLog log;
+    ScriptedWaits waits;
+    relay::RequestBuilder builder{settings, registry, view, host};
+    relay::CommandQueue queue{builder, log, waits};
+};
+
+const std::string kWriting = ToGbk("写文件 R1.TXT");
+const std::string kQueued = ToGbk("待处理命令缓存不为空,当前命令已排入命令队列，等待处理。");
+const std::string kDropped = ToGbk("从命令缓存删除与当前回复对应的命令.");
+const std::string kNext = ToGbk("命令缓存中仍然有命令等待处理.处理下一命令.");
+
+} // namespace
+
+TEST_F(QueueTest, FirstRequestGoesToTheHostAtOnce) {
+    Submit(1);
+    EXPECT_EQ(log.Lines(), std::vector<std::string>{kWriting});
+    EXPECT_EQ(host.notified, std::vector<std::string>{ZzccRecord(1)});
+    EXPECT_EQ(waits.waits, std::vector<unsigned>{10});
+    ASSERT_EQ(queue.Size(), 1u);
+    EXPECT_EQ(queue.Head().Operation, "9");
+    EXPECT_EQ(queue.Head().Address, "0201");
+    EXPECT_EQ(queue.Head().Handheld, "1");
+    EXPECT_EQ(queue.Head().Time, kTime);
+}
+
+TEST_F(QueueTest, RequestWhileOneIsWithTheHostOnlyWaits) {
+    Submit(1);
+    Submit(2);
+    EXPECT_EQ(log.Lines(), (std::vector<std::string>{kWriting, kQueued}));
+    EXPECT_EQ(host.notified.size(), 1u);
+    EXPECT_EQ(text::ReadFile(dir.Dir() + "T1.txt"), ZzccRecord(1));
+    EXPECT_EQ(waits.waits.size(), 1u);
+    EXPECT_EQ(queue.Size(), 2u);
+}
+
+TEST_F(QueueTest, CompleteHeadHandsOnTheNextOneNotificationPerFile) {
+    Submit(1);
+    Submit(2);
+    Submit(3);
+    queue.CompleteHead();
+    EXPECT_EQ(host.notified, (std::vector<std::string>{ZzccRecord(1), ZzccRecord(2)}));
+    EXPECT_EQ(queue.Size(), 2u);
+    EXPECT_EQ(queue.Head().Handheld, "2");
+    queue.CompleteHead();
+    queue.CompleteHead();
+    EXPECT_EQ(host.notified,
+              (std::vector<std::string>{ZzccRecord(1), ZzccRecord(2), ZzccRecord(3)}));
+    EXPECT_TRUE(queue.Empty());
+    EXPECT_EQ(log.Lines(), (std::vector<std::string>{kWriting, kQueued, kQueued, kDropped, kNext,
+                                                     kDropped, kNext, kDropped}));
+    queue.CompleteHead(); // empty: nothing
+    EXPECT_EQ(log.LineCount(), 8u);
+    Submit(1); // idle again: straight to the host
+    EXPECT_EQ(host.notified.size(), 4u);
+}
+
+TEST_F(QueueTest, QueuedDataWithZeroByteIsWrittenWhole) {
+    Submit(1);
+    const std::string data("AB\0CD", 5);
+    Submit(2, 13, data);
+    queue.CompleteHead();
+    EXPECT_EQ(host.notified.back(), "LBKX 002\r\nAB\r\n");
+    queue.CompleteHead();
+    Submit(3);
+    Submit(3, 2, data);
+    queue.CompleteHead();
+    EXPECT_EQ(host.notified.back(), std::string("KT   003\r\nAB\0C D \r\n", 19));
+}
+
+TEST_F(QueueTest, SubmitErrorGoesToTheCallerAndTheEntryStays) {
+    settings.ExchangeDir = dir.Dir() + "missing/";
+    EXPECT_THROW(Submit(1), text::FileError);
+    EXPECT_TRUE(waits.waits.empty());
+    EXPECT_EQ(queue.Size(), 1u);
+    Submit(2);
+    EXPECT_EQ(log.Lines().back(), kQueued);
+}
+
+TEST_F(QueueTest, HandOverErrorIsLoggedAndTheEntryStays) {
+    Submit(1);
+    Submit(2);
+    settings.ExchangeDir = dir.Dir() + "missing/";
+    queue.CompleteHead();
+    EXPECT_EQ(queue.Size(), 1u);
+    EXPECT_EQ(queue.Head().Handheld, "2");
+    const std::string prefix = ToGbk("处理命令缓存中的命令出错.信息:");
+    ASSERT_GT(log.Lines().back().size(), prefix.size());
+    EXPECT_EQ(log.Lines().back().substr(0, prefix.size()), prefix);
+    EXPECT_EQ(host.notified.size(), 1u);
+}
+
+TEST_F(QueueTest, NoLongerRegisteredHeadStaysWithoutFile) {
+    Submit(1);
+    Submit(2);
+    registry.Keys.erase("02002");
+    queue.CompleteHead();
+    EXPECT_EQ(host.notified.size(), 1u);
+    EXPECT_EQ(queue.Head().Handheld, "2");
+    EXPECT_EQ(log.Lines().back(), kNext);
+}
+
+TEST_F(QueueTest, SerialsTellEntriesApart) {
+    EXPECT_EQ(queue.HeadSerial(), 0u);
+    Submit(1);
+    const auto first = queue.HeadSerial();
+    Submit(1);
+    queue.CompleteHead();
+    EXPECT_NE(queue.HeadSerial(), first);
+    EXPECT_NE(queue.HeadSerial(), 0u);
+}

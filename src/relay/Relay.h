@@ -47,6 +47,8 @@ public:
     }
     // The host message handler's reply-ready step (after its 20 ms wait).
     void HandleReply() { replies_.HandleReply(); }
+    // The whole reply step, called as the message arrives (it waits the 20 ms itself).
+    void ReplyReady() { replies_.ReplyReady(); }
 
     const CommandQueue& Queue() const { return queue_; }
 

@@ -25,8 +25,24 @@ ReplyHandler::ReplyHandler(const config::AppSettings& settings, CommandQueue& qu
     : settings_(settings), queue_(queue), sender_(sender), log_(log), waits_(waits) {}
 
 void ReplyHandler::HandleReply() {
+    Handle(queue_.HeadSerial());
+}
+
+void ReplyHandler::ReplyReady() {
+    static const std::string kReadReply = text::ToGbk("读文件R1.TXT");
+    const std::uint64_t request = queue_.HeadSerial();
+    waits_.Wait(20);
+    if (waits_.Ending()) {
+        return;
+    }
+    log_.Append(kReadReply);
+    Handle(request);
+}
+
+// request: the serial of the request the message belongs to, 0 for none.
+void ReplyHandler::Handle(std::uint64_t request) {
     static const std::string kQueued = text::ToGbk("上一回复仍在处理,本次回复通知稍后处理.");
-    pending_.push_back(queue_.HeadSerial());
+    pending_.push_back(request);
     if (running_) {
         log_.Append(kQueued);
         return;

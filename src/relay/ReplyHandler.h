@@ -33,9 +33,16 @@ public:
     // goes to the caller once the runs are done; that request then stays at the head.
     void HandleReply();
 
+    // The whole reply step of a reply-ready message, to be called the moment the message
+    // arrives (instead of waiting 20 ms, logging "读文件R1.TXT" and calling HandleReply): the
+    // message is matched to the request with the host before the 20 ms wait, so that a second
+    // message that comes during that wait cannot be taken for the next request either.
+    void ReplyReady();
+
     bool Running() const { return running_; }
 
 private:
+    void Handle(std::uint64_t request);
     void RunOnce(std::uint64_t request);
     bool WaitForReplyFile();
     std::optional<ReplyFile> ReadReplyFile();

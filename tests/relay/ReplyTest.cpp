@@ -311,3 +311,34 @@ TEST_F(ReplyTest, StrayReplyReadyWhileIdleDoesNotAnswerALaterRequest) {
     ASSERT_EQ(sender.sent.size(), 1u);
     EXPECT_EQ(sender.sent[0].text, "fresh");
 }
+
+// The reply step taken as the message arrives: a second message during the 20 ms wait of the
+// first belongs to the same request, although its own run starts first.
+TEST_F(ReplyTest, ReplyReadyMatchesTheMessageBeforeItsWait) {
+    Submit(1);
+    Submit(2);
+    WriteReply("ZZCC 1\r\nfor one\r\n");
+    waits.waits.clear();
+    waits.during[1] = [&] { handler.ReplyReady(); }; // inside the first message's 20 ms wait
+    handler.ReplyReady();
+    ASSERT_EQ(sender.sent.size(), 1u);
+    EXPECT_EQ(sender.sent[0].handheld, "1");
+    EXPECT_EQ(queue.Head().Handheld, "2");
+    EXPECT_TRUE(Logged(ToGbk("读文件R1.TXT")));
+    EXPECT_TRUE(Logged(ToGbk("与本次回复通知对应的命令已回复,不再重复回复.")));
+    EXPECT_EQ(waits.waits.front(), 20u);
+}
+
+// A message that came while nothing was with the host, and the host's message for a request
+// handed over meanwhile: the second answers that request.
+TEST_F(ReplyTest, ReplyForARequestHandedOverDuringAStrayMessage) {
+    waits.during[2] = [&] { // the stray message's 100 ms wait
+        Submit(5);
+        WriteReply("ZZCC 5\r\nfresh\r\n");
+        handler.ReplyReady();
+    };
+    handler.ReplyReady();
+    ASSERT_EQ(sender.sent.size(), 1u);
+    EXPECT_EQ(sender.sent[0].text, "fresh");
+    EXPECT_TRUE(queue.Empty());
+}

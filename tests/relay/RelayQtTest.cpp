@@ -28,6 +28,8 @@ protected:
             app_ = std::make_unique<QCoreApplication>(argc, argv);
         }
     }
+    // Before static destruction, which runs after Qt's own globals are gone.
+    static void TearDownTestSuite() { app_.reset(); }
     RelayQtTest() : host(dir.Dir() + "T1.txt") {
         settings.ExchangeDir = dir.Dir();
         registry.Keys.insert("02001");

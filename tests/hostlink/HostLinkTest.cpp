@@ -1,0 +1,230 @@
+#include "hostlink/HostLink.h"
+#include "HostlinkTestSupport.h"
+#include "app/WorkLog.h"
+#include "hostlink/HostEndpoint.h"
+#include "text/Gbk.h"
+
+#include <gtest/gtest.h>
+#include <stdexcept>
+#include <unistd.h>
+
+using namespace hostlink;
+using hostlink_test::TempRuntime;
+
+namespace {
+
+// Stands in for the main controller: keeps the host state and records every call in order.
+class Recorder : public HostLinkOwner {
+public:
+    unsigned HostHandle() const override { return handle; }
+    void SetHostHandle(unsigned h) override {
+        handle = h;
+        calls.push_back("SetHostHandle " + std::to_string(h));
+    }
+    void SetHostGone(bool g) override {
+        gone = g;
+        calls.push_back(std::string("SetHostGone ") + (g ? "1" : "0"));
+    }
+    void SetHostClosing(bool c) override {
+        closing = c;
+        calls.push_back(std::string("SetHostClosing ") + (c ? "1" : "0"));
+    }
+    void HandleReply() override {
+        calls.push_back("HandleReply");
+        if (onReply) {
+            onReply();
+        }
+    }
+    void ShowMainWindow() override { calls.push_back("ShowMainWindow"); }
+    void RunCloseDecision() override { calls.push_back("RunCloseDecision"); }
+
+    unsigned handle = 0;
+    bool gone = false;
+    bool closing = false;
+    std::vector<std::string> calls;
+    std::function<void()> onReply;
+};
+
+std::vector<std::string> Utf8Lines(const WorkLog& log) {
+    std::vector<std::string> out;
+    for (const auto& line : log.Lines()) {
+        out.push_back(text::ToUtf8(line));
+    }
+    return out;
+}
+
+std::string Received(unsigned handle, int code) {
+    return "收到主程序[句柄:" + std::to_string(handle) + "]发来的消息[" + std::to_string(code) +
+           "]";
+}
+
+class HostLinkTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        hostlink_test::EnsureApp();
+        std::string reason;
+        ASSERT_TRUE(endpoint.Open(rt.path, own, reason)) << reason;
+        link.SetWait([this](unsigned s, unsigned ms) {
+            owner.calls.push_back("Wait " + std::to_string(s) + "," + std::to_string(ms));
+            app::PumpWait(s, ms);
+        });
+    }
+
+    // Posts a message to the relay's window as the host does and lets it be handled.
+    void Deliver(std::uint32_t first, std::int32_t code, std::size_t expectLines) {
+        ASSERT_TRUE(PostMessage(rt.path, own, {first, code}));
+        ASSERT_TRUE(hostlink_test::PumpUntil([&] { return log.LineCount() >= expectLines; }));
+        app::PumpWait(0, 10); // anything more would show now
+    }
+
+    TempRuntime rt;
+    const unsigned own = static_cast<unsigned>(::getpid());
+    WorkLog log;
+    Recorder owner;
+    HostEndpoint endpoint;
+    HostLink link{log, owner, &endpoint};
+};
+
+} // namespace
+
+TEST_F(HostLinkTest, EveryCodeRangeOfTheMessageTable) {
+    const std::string invalid = "无效的主程序句柄";
+    const std::string read = "读文件R1.TXT";
+    const std::string closing = "收到窗口关闭信息,主程序句柄置为:0";
+    const std::vector<std::string> reply = {"Wait 0,20", "HandleReply"};
+    const std::vector<std::string> close = {"SetHostHandle 0", "SetHostClosing 1", "SetHostGone 1",
+                                            "RunCloseDecision"};
+    struct Case {
+        unsigned handle;
+        std::int32_t code;
+        std::vector<std::string> lines; // after the received-message line
+        std::vector<std::string> calls;
+        unsigned handleAfter;
+    };
+    const Case cases[] = {
+        {7, 0, {invalid}, {}, 7},
+        {7, -1, {invalid}, {}, 7},
+        {7, INT32_MIN, {invalid}, {}, 7},
+        {7, 100000000, {invalid}, {}, 7},
+        {0, 5, {"无主程序句柄,设置新句柄:5"}, {"SetHostHandle 5"}, 5},
+        {0, 99999999, {"无主程序句柄,设置新句柄:99999999"}, {"SetHostHandle 99999999"}, 99999999},
+        {7, 1, {read}, reply, 7},
+        {7, 5, {read}, reply, 7},
+        {7, 10, {read}, reply, 7},
+        {7, 14, {read}, reply, 7},
+        {7, 15, {read}, reply, 7},
+        {7, 17, {read}, reply, 7},
+        {7, 99999999, {read}, reply, 7},
+        {7, 11, {}, {}, 7},
+        {7, 12, {}, {"ShowMainWindow"}, 7},
+        {7, 13, {closing}, close, 0},
+        {7, 16, {closing}, close, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("code " + std::to_string(c.code) + " handle " + std::to_string(c.handle));
+        log.Clear();
+        owner.calls.clear();
+        owner.handle = c.handle;
+        owner.gone = owner.closing = false;
+        // The first parameter plays no part: a closing code there changes nothing.
+        Deliver(13, c.code, 1 + c.lines.size());
+        std::vector<std::string> lines = {Received(c.handle, c.code)};
+        lines.insert(lines.end(), c.lines.begin(), c.lines.end());
+        EXPECT_EQ(Utf8Lines(log), lines);
+        EXPECT_EQ(owner.calls, c.calls);
+        EXPECT_EQ(owner.handle, c.handleAfter);
+        EXPECT_EQ(owner.closing, c.code == 13 || c.code == 16);
+        EXPECT_EQ(owner.gone, c.code == 13 || c.code == 16);
+    }
+}
+
+TEST_F(HostLinkTest, ReplyReadyDuringAReplyIsNotHandledTwice) {
+    owner.handle = 7;
+    int replies = 0;
+    owner.onReply = [&] {
+        if (++replies == 1) {
+            ASSERT_TRUE(PostMessage(rt.path, own, {0, 3}));  // a repeated reply-ready
+            ASSERT_TRUE(PostMessage(rt.path, own, {0, 12})); // other codes still act
+            app::PumpWait(0, 60);
+        }
+    };
+    Deliver(0, 2, 5);
+    EXPECT_EQ(replies, 1);
+    EXPECT_EQ(Utf8Lines(log), (std::vector<std::string>{
+                                  Received(7, 2), "读文件R1.TXT", Received(7, 3),
+                                  "上一回复通知尚在处理,本次通知不再读取R1.TXT", Received(7, 12)}));
+    EXPECT_EQ(owner.calls,
+              (std::vector<std::string>{"Wait 0,20", "HandleReply", "ShowMainWindow"}));
+    Deliver(0, 4, 7);
+    EXPECT_EQ(replies, 2) << "the next reply-ready after it is handled";
+}
+
+TEST_F(HostLinkTest, AReplyHandlerErrorLeavesTheLinkUsable) {
+    owner.handle = 7;
+    link.SetWait([](unsigned, unsigned) {});
+    owner.onReply = [] { throw std::runtime_error("R2.txt"); };
+    EXPECT_THROW(link.HandleMessage(0, 1), std::runtime_error);
+    owner.onReply = nullptr;
+    owner.calls.clear();
+    link.HandleMessage(0, 1);
+    EXPECT_EQ(owner.calls, (std::vector<std::string>{"HandleReply"}));
+}
+
+TEST_F(HostLinkTest, NotifyHostPostsExactlyOneMessageUnlessTheHandleIsZero) {
+    HostSocket host;
+    ASSERT_EQ(host.Open(rt.path, 4242), "");
+    HostSocket windowZero;
+    ASSERT_EQ(windowZero.Open(rt.path, 0), "");
+
+    owner.handle = 4242;
+    for (int i = 0; i < 3; ++i) {
+        link.NotifyHost();
+    }
+    EXPECT_EQ(Utf8Lines(log)[0], "主程序句柄:[4242]");
+    EXPECT_EQ(Utf8Lines(log)[1], "向主程序[4242]发送消息,通知主程序读取 T1.TXT");
+    EXPECT_EQ(log.LineCount(), 6u);
+    for (int i = 0; i < 3; ++i) {
+        auto m = host.Receive();
+        ASSERT_TRUE(m) << "message " << i;
+        EXPECT_EQ(m->first, 1u);
+        EXPECT_EQ(m->second, 1);
+    }
+    EXPECT_FALSE(host.Receive());
+
+    log.Clear();
+    owner.handle = 0;
+    link.NotifyHost();
+    EXPECT_EQ(Utf8Lines(log), (std::vector<std::string>{"主程序句柄:[0]", "错误的主程序句柄[0]"}));
+    EXPECT_FALSE(windowZero.Receive());
+    EXPECT_FALSE(host.Receive());
+}
+
+TEST_F(HostLinkTest, StartupAnnouncementAndHostWindowExists) {
+    HostSocket host;
+    ASSERT_EQ(host.Open(rt.path, 4243), "");
+    owner.handle = 4243;
+    EXPECT_TRUE(link.HostWindowExists());
+    link.PostStartupAnnouncement();
+    auto m = host.Receive();
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->first, own);
+    EXPECT_EQ(m->second, static_cast<std::int32_t>(own));
+    EXPECT_FALSE(host.Receive());
+    EXPECT_TRUE(log.Lines().empty());
+
+    host.Close();
+    EXPECT_FALSE(link.HostWindowExists());
+    owner.handle = 0;
+    EXPECT_FALSE(link.HostWindowExists());
+}
+
+TEST(HostLinkWithoutEndpoint, LogsButPostsNothing) {
+    WorkLog log;
+    Recorder owner;
+    owner.handle = 9;
+    HostLink link(log, owner, nullptr);
+    link.NotifyHost();
+    link.PostStartupAnnouncement();
+    EXPECT_EQ(log.LineCount(), 2u);
+    EXPECT_FALSE(link.HostWindowExists());
+}

@@ -1,0 +1,195 @@
+#include "HostSimRules.h"
+#include "HostlinkTestSupport.h"
+#include "text/Files.h"
+#include "text/Gbk.h"
+
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/wait.h>
+
+using hostlink_test::TempRuntime;
+using namespace hostsim;
+
+TEST(HostsimRules, DecodeTextWritesGbkAndEscapes) {
+    EXPECT_EQ(DecodeText("谢谢\\n12\\t\\\\\\x00\\xff"),
+              text::ToGbk("谢谢") + "\r\n12\t\\" + std::string(1, '\0') + "\xFF");
+    EXPECT_EQ(DecodeText("a\\rb"), "a\rb");
+    for (const char* bad : {"x\\", "\\q", "\\x1", "\\xg0"}) {
+        EXPECT_THROW(DecodeText(bad), std::invalid_argument) << bad;
+    }
+}
+
+TEST(HostsimRules, ReplyHeaderNamesTheOperationAndTheHandheld) {
+    struct Case {
+        std::string request;
+        HandheldField field;
+        std::string body;
+        std::string reply;
+    };
+    const Case cases[] = {
+        {"DL   005\r\nx\r\n", HandheldField::Copy, "OK", "DL   005\r\nOK\r\n"},
+        {"DL   005\r\n", HandheldField::Plain, "OK\r\n", "DL   5\r\nOK\r\n"},
+        {"DL   000\r\n", HandheldField::Plain, "", "DL   0\r\n"},
+        {"CLQC 108\r\n", HandheldField::Copy, "a\r\nb", "CLQC 108\r\na\r\nb\r\n"},
+        {"YDKT 007\r\n1\r\n", HandheldField::Copy, "9", "QCJE 007\r\n9\r\n"},
+        {"GQ   003\r\n", HandheldField::None, "9", "GQ   \r\n9\r\n"},
+        {"", HandheldField::Copy, "9", "\r\n9\r\n"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ComposeReply(c.request, c.body, c.field), c.reply) << c.request;
+    }
+    ReplyRules rules;
+    EXPECT_FALSE(rules.BodyFor("DL"));
+    rules.SetDefault("any");
+    rules.SetFor("DL", "dl");
+    rules.SetFor("", "empty");
+    EXPECT_EQ(*rules.BodyFor("DL"), "dl");
+    EXPECT_EQ(*rules.BodyFor(""), "empty");
+    EXPECT_EQ(*rules.BodyFor("KT"), "any");
+}
+
+namespace {
+
+struct SimRun {
+    int status = -1;
+    std::vector<std::string> lines;
+
+    // The first event line of this kind that contains every part.
+    std::string Find(const std::string& event,
+                     std::initializer_list<std::string> parts = {}) const {
+        for (const auto& line : lines) {
+            if (line.find("\"event\":\"" + event + "\"") == std::string::npos) {
+                continue;
+            }
+            bool all = true;
+            for (const auto& p : parts) {
+                all = all && line.find(p) != std::string::npos;
+            }
+            if (all) {
+                return line;
+            }
+        }
+        return "";
+    }
+    std::string All() const {
+        std::string s;
+        for (const auto& l : lines) {
+            s += l + "\n";
+        }
+        return s;
+    }
+};
+
+std::string Quote(const std::string& s) {
+    std::string out = "'";
+    for (char c : s) {
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return out + "'";
+}
+
+SimRun RunHostsim(const std::string& options, const std::string& exchange, const std::string& mode,
+                  const std::string& input = "/dev/null") {
+    std::string cmd = std::string(HOSTLINK_HOSTSIM) + " --timeout 20 --exchange " +
+                      Quote(exchange) + " " + options + " -- " + HOSTLINK_FAKE_RELAY + " " +
+                      Quote(exchange) + " " + mode + " < " + Quote(input);
+    SimRun run;
+    FILE* p = ::popen(cmd.c_str(), "r");
+    if (p == nullptr) {
+        return run;
+    }
+    char buffer[65536];
+    while (std::fgets(buffer, sizeof buffer, p) != nullptr) {
+        std::string line(buffer);
+        if (!line.empty() && line.back() == '\n') {
+            line.pop_back();
+        }
+        run.lines.push_back(line);
+    }
+    int status = ::pclose(p);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+} // namespace
+
+TEST(Hostsim, AnswersANotifiedRequestFromItsRules) {
+    TempRuntime rt;
+    const std::string ex = rt.path + "/ex";
+    std::filesystem::create_directory(ex);
+    SimRun run =
+        RunHostsim("--reply 'other' --reply-for " + Quote("DL=欢迎\\n第二行") + " --ready-code 7",
+                   ex, "reply");
+    SCOPED_TRACE(run.All());
+    EXPECT_EQ(run.status, 3) << "the relay's exit status";
+
+    std::string started = run.Find("started", {"\"runtime_dir\":\"" + rt.path + "\""});
+    ASSERT_NE(started, "");
+    std::size_t at = started.find("\"relay_pid\":");
+    ASSERT_NE(at, std::string::npos);
+    const std::string pid = std::to_string(std::stoul(started.substr(at + 12)));
+    EXPECT_NE(started.find("\"command\":[\"" + std::string(HOSTLINK_FAKE_RELAY) + "\",\""),
+              std::string::npos)
+        << "the handle is argument 1";
+
+    EXPECT_NE(run.Find("message",
+                       {"\"first\":" + pid + ",\"second\":" + pid, "\"kind\":\"announcement\""}),
+              "");
+    EXPECT_NE(run.Find("message", {"\"first\":1,\"second\":1,\"kind\":\"notify\""}), "");
+    const std::string request = text::ToGbk("DL   005\r\n0000000005 张三 12345678 \r\n");
+    EXPECT_NE(run.Find("request", {"\"seq\":1", "\"mnemonic\":\"DL\"", "\"header\":\"DL   005\"",
+                                   "\"text\":\"DL   005\\r\\n0000000005 张三 12345678 \\r\\n\"",
+                                   "\"hex\":\"" + Hex(request) + "\"",
+                                   "\"size\":" + std::to_string(request.size())}),
+              "");
+    EXPECT_NE(run.Find("reply", {"\"text\":\"DL   005\\r\\n欢迎\\r\\n第二行\\r\\n\""}), "");
+    EXPECT_NE(run.Find("post", {"\"to\":" + pid, "\"second\":7", "\"sent\":true"}), "");
+    EXPECT_NE(run.Find("answered", {"\"seq\":1", "\"host_ms\":"}), "");
+    EXPECT_NE(run.Find("exit", {"\"status\":3"}), "");
+    EXPECT_EQ(run.lines.back(), run.Find("exit"));
+    EXPECT_EQ(*text::ReadFile(ex + "/fake-got.txt"), text::ToGbk("DL   005\r\n欢迎\r\n第二行\r\n"));
+}
+
+TEST(Hostsim, ScriptPostsCodesAtChosenMomentsAndNoReplyNeverAnswers) {
+    TempRuntime rt;
+    const std::string ex = rt.path + "/ex";
+    std::filesystem::create_directory(ex);
+    const std::string script = rt.path + "/script.txt";
+    text::WriteFileAtomic(script, "no-reply\n"
+                                  "# waits for the relay's first request\n"
+                                  "wait-notify 5000\n"
+                                  "post 11\n"
+                                  "wait 20\n"
+                                  "post 99 100000000\n"
+                                  "echo before close\n"
+                                  "close\n");
+    SimRun run = RunHostsim("--reply 'never' --script " + Quote(script), ex, "until-close");
+    SCOPED_TRACE(run.All());
+    EXPECT_EQ(run.status, 4);
+    EXPECT_NE(run.Find("unanswered", {"\"seq\":1", "\"reason\":\"no-reply\""}), "");
+    EXPECT_EQ(run.Find("reply"), "");
+    EXPECT_NE(run.Find("command", {"\"line\":\"wait 20\""}), "");
+    EXPECT_NE(run.Find("echo", {"\"text\":\"before close\""}), "");
+    EXPECT_FALSE(text::FileExists(ex + "/R1.TXT"));
+    std::string own = run.Find("started");
+    own = own.substr(own.find("\"handle\":") + 9);
+    own = std::to_string(std::stoul(own));
+    EXPECT_EQ(*text::ReadFile(ex + "/fake.log"), own + " 11\n99 100000000\n" + own + " 13\n");
+}
+
+TEST(Hostsim, ReadsCommandsFromStandardInput) {
+    TempRuntime rt;
+    const std::string ex = rt.path + "/ex";
+    std::filesystem::create_directory(ex);
+    const std::string input = rt.path + "/input.txt";
+    text::WriteFileAtomic(input, "wait-announce\nwait-notify\nanswer " + std::string("手动") +
+                                     "\npost 16");
+    SimRun run = RunHostsim("--no-reply --handle 4711 --stdin", ex, "until-close", input);
+    SCOPED_TRACE(run.All());
+    EXPECT_EQ(run.status, 4);
+    EXPECT_NE(run.Find("started", {"\"handle\":4711"}), "");
+    EXPECT_NE(run.Find("reply", {"\"text\":\"DL   005\\r\\n手动\\r\\n\""}), "");
+    EXPECT_EQ(*text::ReadFile(ex + "/fake.log"), "4711 1\n4711 16\n");
+}

@@ -1,0 +1,124 @@
+#include "hostlink/RuntimeDir.h"
+#include "HostlinkTestSupport.h"
+#include "text/Gbk.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace hostlink;
+using hostlink_test::TempRuntime;
+
+namespace {
+
+class EnvGuard {
+public:
+    explicit EnvGuard(const char* name) : name_(name) {
+        if (const char* v = std::getenv(name)) {
+            old_ = v;
+        }
+    }
+    ~EnvGuard() {
+        if (old_) {
+            ::setenv(name_, old_->c_str(), 1);
+        } else {
+            ::unsetenv(name_);
+        }
+    }
+    void Set(const char* value) {
+        if (value != nullptr) {
+            ::setenv(name_, value, 1);
+        } else {
+            ::unsetenv(name_);
+        }
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+std::string Mode(const std::string& path) {
+    struct stat st {};
+    ::stat(path.c_str(), &st);
+    return std::to_string(st.st_mode & 0777);
+}
+
+} // namespace
+
+TEST(RuntimeDir, PathFromOwnVariableThenXdgThenTmp) {
+    struct Case {
+        const char* own;
+        const char* xdg;
+        std::string expected;
+    };
+    const std::string tmp = "/tmp/dcrelay-" + std::to_string(::getuid());
+    const Case cases[] = {
+        {"/run/own/", "/run/user/5", "/run/own"},
+        {nullptr, "/run/user/5/", "/run/user/5/dcrelay"},
+        {"", "/run/user/5", "/run/user/5/dcrelay"},
+        {nullptr, nullptr, tmp},
+        {nullptr, "", tmp},
+    };
+    EnvGuard own("DCRELAY_RUNTIME_DIR");
+    EnvGuard xdg("XDG_RUNTIME_DIR");
+    for (const Case& c : cases) {
+        own.Set(c.own);
+        xdg.Set(c.xdg);
+        EXPECT_EQ(RuntimeDirPath(), c.expected)
+            << (c.own ? c.own : "-") << " " << (c.xdg ? c.xdg : "-");
+    }
+}
+
+TEST(RuntimeDir, CreatedPrivateAndRefusedWhenOpenOrForeign) {
+    TempRuntime base;
+    const std::string fresh = base.path + "/fresh";
+    RuntimeDirResult made = PrepareRuntimeDir(fresh);
+    EXPECT_TRUE(made.ok) << text::ToUtf8(made.reason);
+    EXPECT_EQ(Mode(fresh), std::to_string(0700));
+    EXPECT_TRUE(PrepareRuntimeDir(fresh).ok) << "an existing private directory is used";
+
+    struct Case {
+        std::string name;
+        std::function<void(const std::string&)> make;
+        std::string reasonPart; // UTF-8
+    };
+    const Case cases[] = {
+        {"open", [](const std::string& p) { ::mkdir(p.c_str(), 0700), ::chmod(p.c_str(), 0755); },
+         "其他用户可以访问(权限 0755)"},
+        {"group", [](const std::string& p) { ::mkdir(p.c_str(), 0700), ::chmod(p.c_str(), 0710); },
+         "权限 0710"},
+        {"file", [](const std::string& p) { ::close(::creat(p.c_str(), 0600)); }, "不是目录"},
+        {"link",
+         [&](const std::string& p) {
+             [[maybe_unused]] int r = ::symlink(fresh.c_str(), p.c_str());
+         },
+         "不是目录"},
+        {"missing/parent", [](const std::string&) {}, "无法创建 No such file or directory"},
+    };
+    for (const Case& c : cases) {
+        const std::string path = base.path + "/" + c.name;
+        c.make(path);
+        RuntimeDirResult r = PrepareRuntimeDir(path);
+        EXPECT_FALSE(r.ok) << c.name;
+        const std::string reason = text::ToUtf8(r.reason);
+        EXPECT_NE(reason.find("主程序通信目录[" + path + "]不可用,不与主程序通信:"),
+                  std::string::npos)
+            << reason;
+        EXPECT_NE(reason.find(c.reasonPart), std::string::npos) << reason;
+    }
+}
+
+TEST(RuntimeDir, RefusedWhenItBelongsToAnotherUser) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to give a directory away";
+    }
+    TempRuntime base;
+    const std::string path = base.path + "/foreign";
+    ASSERT_EQ(::mkdir(path.c_str(), 0700), 0);
+    ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+    RuntimeDirResult r = PrepareRuntimeDir(path);
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(text::ToUtf8(r.reason).find("属于其他用户"), std::string::npos);
+}

@@ -1,6 +1,19 @@
 // dcrelay-hostsim: plays the host program. Binds its own window, starts the relay with its handle
 // as argument 1, answers every request notification from its reply rules, runs script and
 // standard-input commands, and prints every event as one JSON line on standard output.
+// The relay's own standard output goes to standard error, so standard output holds only events.
+//
+// Every line has "t" (ms since the simulator started) and "event":
+//   started     handle, runtime_dir, exchange, relay_pid, command (the argument vector)
+//   message     first, second, kind: "announcement" (first == second), "notify" (1, 1), "other"
+//   request     seq, file, then mnemonic, header, size, text (UTF-8), hex; or missing: true
+//   reply       seq (0 for write-reply), file, size, text, hex
+//   post        to, first, second, sent
+//   answered    seq, host_ms: from the notification to the reply-ready post
+//   unanswered  seq, reason: "no-reply" or "no rule"
+//   command     line;  echo: text;  error: message
+//   exit        status (the relay's exit code, or 128 + signal), signal when it was killed
+// The simulator's exit code is the relay's status.
 
 #include "HostSimRules.h"
 #include "hostlink/HostProtocol.h"
@@ -46,7 +59,13 @@ const char kUsage[] =
     "  --stdin               read commands from standard input (after the script)\n"
     "  --handle-arg TEXT     pass TEXT as argument 1 instead of the handle\n"
     "  --no-handle-arg       start the relay without argument 1\n"
-    "  --timeout S           end the relay after S seconds\n";
+    "  --timeout S           end the relay after S seconds\n"
+    "TEXT: UTF-8, written as GBK; escapes \\n (CR LF), \\r, \\t, \\\\, \\xHH (one byte).\n"
+    "Commands (script and standard input), one a line, '#' starts a comment:\n"
+    "  wait MS | wait-notify [MS] | wait-announce [MS]\n"
+    "  post CODE | post FIRST CODE | show | close | ready [CODE]\n"
+    "  reply TEXT | reply-for M=TEXT | reply-clear | no-reply | auto-reply\n"
+    "  answer [TEXT] | write-reply TEXT | remove-reply | signal TERM|INT|KILL | echo TEXT\n";
 
 struct Options {
     std::optional<unsigned> handle;

@@ -61,6 +61,7 @@ public:
     explicit PtyOutput(int fd) : fd_(fd) {}
     void Line(const std::string& json) override { PrintLine(json); }
     void Write(const basesim::Bytes& burst) override {
+        lastWrite_ = Now();
         pending_ += burst;
         Flush();
     }
@@ -77,9 +78,11 @@ public:
         }
     }
     bool Pending() const { return !pending_.empty(); }
+    Millis LastWrite() const { return lastWrite_; }
 
 private:
     int fd_;
+    Millis lastWrite_ = 0;
     std::string pending_;
 };
 
@@ -270,14 +273,17 @@ struct Loop {
 };
 
 // Gives the relay up to a second to read what was last sent before the device goes away: closing
-// the master would drop the bytes still waiting at the device.
+// the master would drop the bytes still waiting at the device. Bytes just written may not be
+// counted at the device yet, so the count is trusted only a moment after the last write.
 void Linger(basesim::Pty& pty, PtyOutput& out) {
+    constexpr Millis kSettle = 100;
     Millis until = Now() + 1000;
     for (;;) {
         out.Flush();
         int waiting = 0;
-        if (ioctl(pty.slave, FIONREAD, &waiting) != 0 || (waiting == 0 && !out.Pending()) ||
-            Now() >= until) {
+        bool settled = Now() - out.LastWrite() >= kSettle;
+        if (ioctl(pty.slave, FIONREAD, &waiting) != 0 ||
+            (waiting == 0 && !out.Pending() && settled) || Now() >= until) {
             return;
         }
         pollfd p{pty.master, static_cast<short>(out.Pending() ? POLLOUT : 0), 0};

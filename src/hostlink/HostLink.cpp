@@ -1,6 +1,5 @@
 #include "hostlink/HostLink.h"
 
-#include "app/PumpWait.h"
 #include "app/WorkLog.h"
 #include "hostlink/HostEndpoint.h"
 #include "text/Gbk.h"
@@ -8,24 +7,8 @@
 #include <string>
 
 namespace hostlink {
-namespace {
-
-// Clears a flag when the scope ends, also when the reply handler throws.
-class FlagGuard {
-public:
-    explicit FlagGuard(bool& flag) : flag_(flag) { flag_ = true; }
-    ~FlagGuard() { flag_ = false; }
-    FlagGuard(const FlagGuard&) = delete;
-    FlagGuard& operator=(const FlagGuard&) = delete;
-
-private:
-    bool& flag_;
-};
-
-} // namespace
-
 HostLink::HostLink(WorkLog& log, HostLinkOwner& owner, HostEndpoint* endpoint)
-    : log_(log), owner_(owner), endpoint_(endpoint), wait_(app::PumpWait) {
+    : log_(log), owner_(owner), endpoint_(endpoint) {
     if (endpoint_ != nullptr) {
         connection_ = QObject::connect(
             endpoint_, &HostEndpoint::MessageReceived, endpoint_,
@@ -62,29 +45,17 @@ void HostLink::HandleMessage(std::uint32_t /*first*/, std::int32_t second) {
     }
 }
 
-// A reply-ready message that arrives while an earlier one is still being handled (inside its
-// waits) is not handled again: both would answer the same waiting request, the second with a
-// reply file already used, and the second run would then hand the next handheld that stale
-// reply and drop its request. The host answers one request at a time, so such a message can only
-// repeat the one in hand.
+// A reply-ready message goes to the owner, which ties it to the request with the host and
+// answers each request once, also when such messages arrive inside one another's waits.
 void HostLink::HandleOrReply(std::int32_t code) {
     static const std::string kAdopted = text::ToGbk("无主程序句柄,设置新句柄:");
-    static const std::string kReadReply = text::ToGbk("读文件R1.TXT");
-    static const std::string kBusy = text::ToGbk("上一回复通知尚在处理,本次通知不再读取R1.TXT");
 
     if (owner_.HostHandle() == 0) {
         owner_.SetHostHandle(static_cast<unsigned>(code));
         log_.Append(kAdopted + std::to_string(code));
         return;
     }
-    if (replyRunning_) {
-        log_.Append(kBusy);
-        return;
-    }
-    FlagGuard running(replyRunning_);
-    wait_(0, 20);
-    log_.Append(kReadReply);
-    owner_.HandleReply();
+    owner_.ReplyReady();
 }
 
 void HostLink::HostCloses() {

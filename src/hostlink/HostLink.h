@@ -9,7 +9,6 @@
 
 #include <QMetaObject>
 #include <cstdint>
-#include <functional>
 
 class WorkLog;
 
@@ -40,11 +39,6 @@ public:
     // "The host window exists"; false while HostHandle is 0.
     bool HostWindowExists() const;
 
-    // The wait between a reply-ready message and reading the reply; app::PumpWait unless a
-    // test replaces it.
-    using Wait = std::function<void(unsigned seconds, unsigned milliseconds)>;
-    void SetWait(Wait wait) { wait_ = std::move(wait); }
-
 private:
     void HandleOrReply(std::int32_t code);
     void HostCloses();
@@ -53,8 +47,6 @@ private:
     HostLinkOwner& owner_;
     HostEndpoint* endpoint_;
     QMetaObject::Connection connection_;
-    Wait wait_;
-    bool replyRunning_ = false; // a reply-ready message is being handled (its waits may nest)
 };
 
 } // namespace hostlink

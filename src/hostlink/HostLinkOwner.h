@@ -17,8 +17,10 @@ public:
     // program.
     virtual void SetHostClosing(bool closing) = 0;
 
-    // Reads the reply file and answers the handheld at the head of the command queue.
-    virtual void HandleReply() = 0;
+    // A reply-ready message arrived: after a short wait, read the reply file and answer the
+    // request that was with the host when the message came (logged "读文件R1.TXT"). Messages
+    // that arrive while one is handled are answered after it, each once.
+    virtual void ReplyReady() = 0;
     // Shows the main window; it hides again by the usual hide rule.
     virtual void ShowMainWindow() = 0;
     // Runs the close decision directly (no waiting for the host window first). After the host's

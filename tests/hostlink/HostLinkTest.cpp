@@ -29,8 +29,8 @@ public:
         closing = c;
         calls.push_back(std::string("SetHostClosing ") + (c ? "1" : "0"));
     }
-    void HandleReply() override {
-        calls.push_back("HandleReply");
+    void ReplyReady() override {
+        calls.push_back("ReplyReady");
         if (onReply) {
             onReply();
         }
@@ -64,10 +64,6 @@ protected:
         hostlink_test::EnsureApp();
         std::string reason;
         ASSERT_TRUE(endpoint.Open(rt.path, own, reason)) << reason;
-        link.SetWait([this](unsigned s, unsigned ms) {
-            owner.calls.push_back("Wait " + std::to_string(s) + "," + std::to_string(ms));
-            app::PumpWait(s, ms);
-        });
     }
 
     // Posts a message to the relay's window as the host does and lets it be handled.
@@ -89,9 +85,8 @@ protected:
 
 TEST_F(HostLinkTest, EveryCodeRangeOfTheMessageTable) {
     const std::string invalid = "无效的主程序句柄";
-    const std::string read = "读文件R1.TXT";
     const std::string closing = "收到窗口关闭信息,主程序句柄置为:0";
-    const std::vector<std::string> reply = {"Wait 0,20", "HandleReply"};
+    const std::vector<std::string> reply = {"ReplyReady"};
     const std::vector<std::string> close = {"SetHostHandle 0", "SetHostClosing 1", "SetHostGone 1",
                                             "RunCloseDecision"};
     struct Case {
@@ -108,13 +103,13 @@ TEST_F(HostLinkTest, EveryCodeRangeOfTheMessageTable) {
         {7, 100000000, {invalid}, {}, 7},
         {0, 5, {"无主程序句柄,设置新句柄:5"}, {"SetHostHandle 5"}, 5},
         {0, 99999999, {"无主程序句柄,设置新句柄:99999999"}, {"SetHostHandle 99999999"}, 99999999},
-        {7, 1, {read}, reply, 7},
-        {7, 5, {read}, reply, 7},
-        {7, 10, {read}, reply, 7},
-        {7, 14, {read}, reply, 7},
-        {7, 15, {read}, reply, 7},
-        {7, 17, {read}, reply, 7},
-        {7, 99999999, {read}, reply, 7},
+        {7, 1, {}, reply, 7},
+        {7, 5, {}, reply, 7},
+        {7, 10, {}, reply, 7},
+        {7, 14, {}, reply, 7},
+        {7, 15, {}, reply, 7},
+        {7, 17, {}, reply, 7},
+        {7, 99999999, {}, reply, 7},
         {7, 11, {}, {}, 7},
         {7, 12, {}, {"ShowMainWindow"}, 7},
         {7, 13, {closing}, close, 0},
@@ -138,36 +133,14 @@ TEST_F(HostLinkTest, EveryCodeRangeOfTheMessageTable) {
     }
 }
 
-TEST_F(HostLinkTest, ReplyReadyDuringAReplyIsNotHandledTwice) {
-    owner.handle = 7;
-    int replies = 0;
-    owner.onReply = [&] {
-        if (++replies == 1) {
-            ASSERT_TRUE(PostMessage(rt.path, own, {0, 3}));  // a repeated reply-ready
-            ASSERT_TRUE(PostMessage(rt.path, own, {0, 12})); // other codes still act
-            app::PumpWait(0, 60);
-        }
-    };
-    Deliver(0, 2, 5);
-    EXPECT_EQ(replies, 1);
-    EXPECT_EQ(Utf8Lines(log), (std::vector<std::string>{
-                                  Received(7, 2), "读文件R1.TXT", Received(7, 3),
-                                  "上一回复通知尚在处理,本次通知不再读取R1.TXT", Received(7, 12)}));
-    EXPECT_EQ(owner.calls,
-              (std::vector<std::string>{"Wait 0,20", "HandleReply", "ShowMainWindow"}));
-    Deliver(0, 4, 7);
-    EXPECT_EQ(replies, 2) << "the next reply-ready after it is handled";
-}
-
 TEST_F(HostLinkTest, AReplyHandlerErrorLeavesTheLinkUsable) {
     owner.handle = 7;
-    link.SetWait([](unsigned, unsigned) {});
     owner.onReply = [] { throw std::runtime_error("R2.txt"); };
     EXPECT_THROW(link.HandleMessage(0, 1), std::runtime_error);
     owner.onReply = nullptr;
     owner.calls.clear();
     link.HandleMessage(0, 1);
-    EXPECT_EQ(owner.calls, (std::vector<std::string>{"HandleReply"}));
+    EXPECT_EQ(owner.calls, (std::vector<std::string>{"ReplyReady"}));
 }
 
 TEST_F(HostLinkTest, NotifyHostPostsExactlyOneMessageUnlessTheHandleIsZero) {

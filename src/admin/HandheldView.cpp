@@ -1,0 +1,86 @@
+#include "admin/HandheldView.h"
+
+#include "config/HandheldRegistry.h"
+#include "text/Gbk.h"
+
+#include <cstdlib>
+
+namespace admin {
+
+void THandheldView::RebuildHandheldView(const config::HandheldRegistry& registry,
+                                        bool selectFirstStation) {
+    ListView1.clear();
+    ListView1Index = -1;
+    TreeView1.clear();
+    ComboBox1 = registry.SectionNames;
+    ComboBox1Index = -1;
+    for (const auto& station : registry.Stations) {
+        TreeNode node{station.SectionName, 0, {}};
+        for (const auto& handheld : station.Handhelds) {
+            node.Children.push_back({handheld.Number, kRegistered, {}});
+        }
+        TreeView1.push_back(std::move(node));
+    }
+    if (!selectFirstStation || ComboBox1.empty()) {
+        return;
+    }
+    ComboBox1Index = 0;
+    FillHandheldList(ComboBox1[0]);
+}
+
+void THandheldView::FillHandheldList(const std::string& sectionName) {
+    ListView1.clear();
+    ListView1Index = -1;
+    for (const auto& node : TreeView1) {
+        if (node.Caption != sectionName) {
+            continue;
+        }
+        for (const auto& child : node.Children) {
+            ListView1.push_back({child.Caption, child.State});
+        }
+    }
+}
+
+void THandheldView::SelectorChange(const std::array<std::string, 4>& channelText) {
+    if (ComboBox1.empty()) {
+        return;
+    }
+    bool chosen = ComboBox1Index >= 0 && ComboBox1Index < static_cast<int>(ComboBox1.size());
+    FillHandheldList(chosen ? ComboBox1[static_cast<std::size_t>(ComboBox1Index)] : "");
+    if (ComboBox1Index >= 0 && ComboBox1Index <= 3) {
+        Label8 = channelText[static_cast<std::size_t>(ComboBox1Index)];
+    }
+}
+
+void THandheldView::MarkLoggedIn(const std::string& addressHex,
+                                 const std::array<std::string, 4>& baseIds,
+                                 const std::array<std::string, 4>& channelText) {
+    std::string baseId = addressHex.substr(0, 2);
+    std::string handheldHex =
+        addressHex.size() >= 2 ? addressHex.substr(addressHex.size() - 2) : "";
+    char* end = nullptr;
+    long number = std::strtol(handheldHex.c_str(), &end, 16);
+    std::string digits = std::to_string(number);
+    std::string number3 = std::string(digits.size() < 3 ? 3 - digits.size() : 0, '0') + digits;
+
+    std::string stationName;
+    for (int slot = 1; slot <= 4; ++slot) {
+        if (baseIds[static_cast<std::size_t>(slot - 1)] == baseId) {
+            stationName = text::Fixed("基站") + std::to_string(slot); // the last match wins
+        }
+    }
+    for (auto& node : TreeView1) {
+        if (node.Caption != stationName) {
+            continue;
+        }
+        for (auto& child : node.Children) {
+            if (child.Caption == number3) {
+                child.State = kLoggedIn;
+                return;
+            }
+        }
+    }
+    SelectorChange(channelText);
+}
+
+} // namespace admin

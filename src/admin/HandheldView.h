@@ -1,0 +1,51 @@
+// The handheld registry view as data: the tree of base stations with their handhelds, the
+// base-station selector, the handheld list of the chosen station and the red status label. The
+// window draws it; everything it does is decided here, so it runs and is tested headless.
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace config {
+class HandheldRegistry;
+}
+
+namespace admin {
+
+inline constexpr int kRegistered = 1; // state icon 1
+inline constexpr int kLoggedIn = 2;   // state icon 2, the terminal with a red lamp
+
+struct TreeNode {
+    std::string Caption;
+    int State = 0; // top-level nodes carry no icon
+    std::vector<TreeNode> Children;
+};
+
+struct ListItem {
+    std::string Caption;
+    int State = kRegistered;
+};
+
+class THandheldView {
+public:
+    std::vector<TreeNode> TreeView1;
+    std::vector<std::string> ComboBox1; // the selector's choices
+    int ComboBox1Index = -1;
+    std::vector<ListItem> ListView1;
+    int ListView1Index = -1;
+    std::string Label8;
+    // The tree's selection-change handling; off while the first rebuild runs at start-up.
+    bool TreeSelectionHandling = true;
+
+    void RebuildHandheldView(const config::HandheldRegistry& registry, bool selectFirstStation);
+    void FillHandheldList(const std::string& sectionName);
+    // The selector-change action: refills the list and shows the chosen station's channel.
+    void SelectorChange(const std::array<std::string, 4>& channelText);
+    // addressHex: base-station ID (two hex digits) followed by the handheld number (two hex
+    // digits). baseIds: the configured IDs of the four slots.
+    void MarkLoggedIn(const std::string& addressHex, const std::array<std::string, 4>& baseIds,
+                      const std::array<std::string, 4>& channelText);
+};
+
+} // namespace admin

@@ -154,6 +154,11 @@ std::string BaseSim::DefaultProgram() {
     return dir + "../bin/dcrelay-basesim"; // tests live in build/tests, programs in build/bin
 }
 
+std::string BaseSim::BuiltProgram(const std::string& name) {
+    std::string basesim = DefaultProgram();
+    return basesim.substr(0, basesim.rfind('/') + 1) + name;
+}
+
 BaseSim::BaseSim(std::vector<std::string> args, std::string program)
     : args_(std::move(args)), program_(std::move(program)) {}
 
@@ -195,7 +200,7 @@ bool BaseSim::Start(std::chrono::milliseconds timeout) {
     toChild_ = in[1];
     fromChild_ = out[0];
     fcntl(fromChild_, F_SETFL, fcntl(fromChild_, F_GETFL) | O_NONBLOCK);
-    auto ready = WaitForEvent("ready", timeout);
+    auto ready = WaitForEvent(readyEvent_, timeout);
     if (!ready) {
         error_ = "no ready line from " + program_;
         return false;

@@ -47,7 +47,12 @@ public:
     BaseSim(const BaseSim&) = delete;
     BaseSim& operator=(const BaseSim&) = delete;
 
-    // Starts the child and waits for {"event":"ready"}. False (see Error) on failure.
+    // The event line that tells the child is ready ("ready" for the base-station simulator;
+    // "started" serves for the host simulator, which runs through the same class).
+    void SetReadyEvent(std::string event) { readyEvent_ = std::move(event); }
+    // A program of the build next to the test programs (build/bin/<name>).
+    static std::string BuiltProgram(const std::string& name);
+    // Starts the child and waits for its ready event. False (see Error) on failure.
     bool Start(std::chrono::milliseconds timeout = std::chrono::seconds(5));
     const std::string& Error() const { return error_; }
     pid_t Pid() const { return pid_; }
@@ -87,6 +92,7 @@ private:
     std::vector<SimLine> seen_;
     std::string devicePath_;
     std::string error_;
+    std::string readyEvent_ = "ready";
 };
 
 } // namespace testsupport

@@ -1,0 +1,193 @@
+// The main controller in this process, its ports on real pseudo-terminals with the base-station
+// simulator at the far end: scan, answers and request handling as the operator sees them.
+#include "app/HeadlessView.h"
+#include "app/MainController.h"
+#include "app/PumpWait.h"
+#include "support/BaseSim.h"
+#include "support/EventPump.h"
+#include "support/Instance.h"
+#include "text/Files.h"
+#include "text/Gbk.h"
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+using namespace std::chrono_literals;
+using testsupport::BaseSim;
+using testsupport::Instance;
+using testsupport::InstanceSettings;
+using testsupport::SimLine;
+
+namespace {
+
+struct ControllerTest : ::testing::Test {
+    static void SetUpTestSuite() { testsupport::EnsureCoreApplication(); }
+    void TearDown() override { app::SetProgramEnding(false); }
+
+    std::unique_ptr<Instance> inst;
+    std::vector<std::unique_ptr<BaseSim>> sims;
+    app::HeadlessView view;
+    std::unique_ptr<app::MainController> controller;
+
+    BaseSim& Sim(const std::string& port, std::vector<std::string> extra = {}) {
+        std::vector<std::string> args{"--link", inst->Port(port), "--stay"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        sims.push_back(std::make_unique<BaseSim>(args));
+        EXPECT_TRUE(sims.back()->Start()) << sims.back()->Error();
+        return *sims.back();
+    }
+    void Start(const InstanceSettings& s = {}) {
+        if (!inst) {
+            inst = std::make_unique<Instance>(s);
+        }
+        controller = std::make_unique<app::MainController>(inst->Dir(), app::Markers{}, view,
+                                                           inst->RuntimeDir(), "");
+        ASSERT_TRUE(controller->Create());
+    }
+    bool LogHas(const std::string& utf8) {
+        for (const auto& l : controller->Log().Lines()) {
+            if (text::ToUtf8(l) == utf8) {
+                return true;
+            }
+        }
+        return false;
+    }
+    bool WaitLog(const std::string& utf8, std::chrono::milliseconds t = 5s) {
+        return testsupport::PumpUntil([&] { return LogHas(utf8); }, t);
+    }
+    // Waits for a reply frame at the simulator while the controller's events run.
+    std::optional<SimLine> WaitReply(BaseSim& sim, std::chrono::milliseconds t = 5s) {
+        std::optional<SimLine> line;
+        testsupport::PumpUntil(
+            [&] {
+                if (!line) {
+                    line = sim.WaitFor([](const SimLine& l) { return l.Kind() == "reply"; }, 1ms);
+                }
+                return line.has_value();
+            },
+            t);
+        return line;
+    }
+};
+
+} // namespace
+
+TEST_F(ControllerTest, ScanConnectsSlotOneAndLogsTheChannel) {
+    inst = std::make_unique<Instance>();
+    Sim("COM1", {"--channel", "7"});
+    Start();
+    ASSERT_TRUE(WaitLog("成功连接基站：02 信道：07"));
+    EXPECT_FALSE(controller->Scan().Scanning());
+    EXPECT_EQ(controller->Scan().ChannelText[0], "07");
+    EXPECT_TRUE(view.enabledCommands[app::Command::StartDownload]);
+    EXPECT_TRUE(view.enabledCommands[app::Command::BaseSet]);
+}
+
+TEST_F(ControllerTest, ChannelIndexFFShowsAs256AndShortAnswersLeaveNotConnected) {
+    InstanceSettings s;
+    s.ports = {"COM1", "COM2", "", ""};
+    s.ids = {"02", "03", "", ""};
+    inst = std::make_unique<Instance>(s);
+    Sim("COM1", {"--short-answer"});
+    Sim("COM2", {"--channel", "256"});
+    Start(s);
+    ASSERT_TRUE(
+        testsupport::PumpUntil([&] { return controller->Scan().ChannelText[1] == "256"; }, 5s));
+    testsupport::PumpFor(700ms);
+    EXPECT_EQ(text::ToUtf8(controller->Scan().ChannelText[0]), "基站未连接");
+    EXPECT_TRUE(controller->Scan().Scanning());
+}
+
+TEST_F(ControllerTest, SlotOneOnAMissingPortIsNeverTouchedAndTheScanNeverEnds) {
+    InstanceSettings s;
+    s.ports = {"COM5", "", "", ""};
+    inst = std::make_unique<Instance>(s);
+    Start(s);
+    testsupport::PumpFor(1200ms);
+    EXPECT_TRUE(controller->Scan().Scanning());
+    EXPECT_FALSE(controller->Comm(1).SendData("x", 1)) << "slot 1 was never opened";
+    EXPECT_EQ(controller->Comm(1).CommName(), "COM1") << "nor renamed";
+    int searching = 0;
+    for (const auto& l : controller->Log().Lines()) {
+        searching += text::ToUtf8(l) == "搜索基站...";
+        EXPECT_EQ(text::ToUtf8(l).find("COM5"), std::string::npos);
+    }
+    EXPECT_GE(searching, 3);
+}
+
+TEST_F(ControllerTest, UnknownOperationsAndUnregisteredHandheldsGetTheirReplies) {
+    inst = std::make_unique<Instance>();
+    BaseSim& sim = Sim("COM1");
+    Start();
+    ASSERT_TRUE(WaitLog("成功连接基站：02 信道：01"));
+
+    sim.Send("req 5 0x4B x");
+    auto r = WaitReply(sim);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->Str("text"), "数据包错误，请重发");
+    EXPECT_EQ(r->Str("status"), "NO");
+    EXPECT_EQ(r->Str("time"), "FFFFFFFFFFFF");
+    EXPECT_EQ(r->Str("opbyte"), "4B");
+    EXPECT_TRUE(LogHas("操作类型[-1]不正确"));
+
+    sim.Send("req 5 0x71 x");
+    r = WaitReply(sim);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->Str("text"), "数据包错误，请重发");
+
+    sim.Send("req 9 DL t=291615000000 CNS0090008000 999     ");
+    r = WaitReply(sim);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->Str("text"), "编号为：009的手持机未在02号基站注册，请重新注册。");
+    EXPECT_EQ(r->Str("status"), "NO");
+    EXPECT_EQ(r->Str("time"), "291615000000");
+    EXPECT_TRUE(r->Bool("ok"));
+    EXPECT_TRUE(LogHas("009 的手持机未在 02 号基站注册，请重新注册。"));
+
+    // Operation 36 is accepted: it reaches the host's request file.
+    sim.Send("req 5 0x70 x");
+    ASSERT_TRUE(
+        testsupport::PumpUntil([&] { return text::FileExists(inst->Exchange() + "T1.txt"); }, 5s));
+}
+
+TEST_F(ControllerTest, TestModeAnswersARegisteredHandheldAtOnce) {
+    InstanceSettings s;
+    s.testMode = true;
+    inst = std::make_unique<Instance>(s);
+    BaseSim& sim = Sim("COM1");
+    Start(s);
+    ASSERT_TRUE(WaitLog("成功连接基站：02 信道：01"));
+    sim.Send("req 5 KT 01");
+    auto r = WaitReply(sim);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->Str("text"), "005PDA 数据通信测试");
+    EXPECT_EQ(r->Str("status"), "NO");
+    EXPECT_FALSE(text::FileExists(inst->Exchange() + "T1.txt"));
+}
+
+TEST_F(ControllerTest, LogInMarksTheHandheld) {
+    inst = std::make_unique<Instance>();
+    BaseSim& sim = Sim("COM1");
+    Start();
+    ASSERT_TRUE(WaitLog("成功连接基站：02 信道：01"));
+    ASSERT_FALSE(controller->HandheldPage().TreeView1.empty());
+    sim.Send("req 5 DL CNS0090008000 999     ");
+    ASSERT_TRUE(testsupport::PumpUntil(
+        [&] { return controller->HandheldPage().TreeView1[0].Children[0].State == 2; }, 5s));
+    EXPECT_EQ(controller->HandheldPage().TreeView1[0].Children[1].State, 1);
+}
+
+TEST_F(ControllerTest, MissingPyTxtStopsTheCreationAndRequestsAClose) {
+    inst = std::make_unique<Instance>();
+    std::filesystem::remove(inst->Dir() + "txt/py.txt");
+    controller = std::make_unique<app::MainController>(inst->Dir(), app::Markers{}, view,
+                                                       inst->RuntimeDir(), "");
+    EXPECT_FALSE(controller->Create());
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(text::ToUtf8(view.messages[0]), "无线点菜机管理: 不存在\"py.txt\",系统不能运行");
+    EXPECT_FALSE(controller->Scan().Scanning());
+    // No host known: the close request that follows ends the program.
+    testsupport::PumpUntil([] { return app::ProgramEnding(); }, 2s);
+    EXPECT_TRUE(app::ProgramEnding());
+}

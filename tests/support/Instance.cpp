@@ -1,0 +1,67 @@
+#include "support/Instance.h"
+
+#include "support/BaseSim.h"
+#include "text/Files.h"
+#include "text/Gbk.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace testsupport {
+
+Instance::Instance(const InstanceSettings& settings) {
+    char tmpl[] = "/tmp/dcr-inst-XXXXXX";
+    if (::mkdtemp(tmpl) == nullptr) {
+        throw std::runtime_error("mkdtemp failed");
+    }
+    dir_ = std::string(tmpl) + "/";
+    fs::create_directories(dir_ + "txt");
+    fs::create_directories(dir_ + "ports");
+    fs::create_directories(dir_ + "x");
+    fs::create_directory(RuntimeDir());
+    fs::permissions(RuntimeDir(), fs::perms::owner_all, fs::perm_options::replace);
+    for (const auto& e :
+         fs::directory_iterator(std::string(DCRELAY_SOURCE_DIR) + "/examples/menu")) {
+        if (e.is_regular_file() && e.path().extension() == ".txt") {
+            fs::copy_file(e.path(), dir_ + "txt/" + e.path().filename().string());
+        }
+    }
+    fs::create_symlink(BaseSim::BuiltProgram("dcrelay"), Relay());
+    ::setenv("DCRELAY_RUNTIME_DIR", RuntimeDir().c_str(), 1);
+    WriteSettings(settings);
+}
+
+Instance::~Instance() {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+}
+
+void Instance::WriteSettings(const InstanceSettings& s) {
+    std::string ini = "[Menu]\r\nPath=\r\nWPath=" + Exchange() + "\r\nDelay=3\r\nfileMode=0\r\n";
+    ini += std::string("test=") + (s.testMode ? "1" : "0") + "\r\n";
+    for (int i = 0; i < 4; ++i) {
+        ini += "COM" + std::to_string(i + 1) + "=" + s.ports[i] + "\r\n";
+    }
+    ini += "testStr=" + text::ToGbk(s.testText) + "\r\n";
+    for (int i = 0; i < 4; ++i) {
+        ini += "jzdz" + std::to_string(i + 1) + "=" + s.ids[i] + "\r\n";
+    }
+    text::WriteFileAtomic(dir_ + "dcfilepath.ini", ini);
+    std::string reg;
+    for (int n = 1; n <= 4; ++n) {
+        reg += "[" + text::ToGbk("基站") + std::to_string(n) + "]\r\n";
+        const auto& list = n == 1 ? s.registered : std::vector<std::string>{};
+        if (list.empty()) {
+            reg += "PDA1=\r\n";
+        }
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            reg += "PDA" + std::to_string(i + 1) + "=" + list[i] + "\r\n";
+        }
+    }
+    text::WriteFileAtomic(dir_ + "基站.ini", reg);
+}
+
+} // namespace testsupport

@@ -102,8 +102,27 @@ std::optional<SimLine> SimLine::Parse(const std::string& text) {
         if (i < text.size() && text[i] == '"') {
             value = ParseString(text, i);
         } else {
+            // A number, a Boolean, or an array kept as its raw text (brackets inside strings
+            // do not count).
             std::size_t start = i;
-            while (i < text.size() && text[i] != ',' && text[i] != '}') {
+            int depth = 0;
+            bool inString = false;
+            while (i < text.size() &&
+                   (inString || depth > 0 || (text[i] != ',' && text[i] != '}'))) {
+                char c = text[i];
+                if (inString) {
+                    if (c == '\\') {
+                        ++i;
+                    } else if (c == '"') {
+                        inString = false;
+                    }
+                } else if (c == '"') {
+                    inString = true;
+                } else if (c == '[') {
+                    ++depth;
+                } else if (c == ']') {
+                    --depth;
+                }
                 ++i;
             }
             value = text.substr(start, i - start);

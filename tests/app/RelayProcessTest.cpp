@@ -1,0 +1,177 @@
+// The relay program end to end: dcrelay-hostsim starts dcrelay in a temporary installation and
+// plays the host; dcrelay-basesim plays base station 1 with its handhelds.
+#include "support/BaseSim.h"
+#include "support/Instance.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/types.h>
+
+using namespace std::chrono_literals;
+using testsupport::BaseSim;
+using testsupport::Instance;
+using testsupport::InstanceSettings;
+using testsupport::SimLine;
+
+namespace {
+
+std::string B(int n) { return std::string(static_cast<std::size_t>(n), ' '); }
+
+// The order data of two items and the request record the host must receive for it.
+const std::string kFixed = std::string("0000012") + "4 " + "xx" + "000000000001";
+const std::string kBlock1 = std::string("00101") + "   2" + "ABCDEFGHIJKL" + "01" + "0" + "zzzz";
+const std::string kBlock2 = std::string("00207") + "  10" + B(12) + "02" + "1" + "zzzz";
+const std::string kOrderRecord =
+    "DC   108\r\n" + ("0000012" + B(12) + "000000000001" + B(6) + "15:16:29") + "\r\n" +
+    ("0000012 00101" + B(4) + "2 ABCDEFGHIJKL 01 0 15:16:29" + B(6) + "4 ") + "\r\n" +
+    ("0000012 00207" + B(3) + "10" + B(14) + "02 1 15:16:29" + B(6) + "4 ") + "\r\n";
+
+std::string Hex(const std::string& bytes) {
+    static const char d[] = "0123456789ABCDEF";
+    std::string h;
+    for (unsigned char c : bytes) {
+        h += d[c >> 4];
+        h += d[c & 15];
+    }
+    return h;
+}
+
+struct RelayProcessTest : ::testing::Test {
+    std::unique_ptr<Instance> inst;
+    std::unique_ptr<BaseSim> base;
+    std::unique_ptr<BaseSim> host;
+
+    void StartAll(std::vector<std::string> hostArgs, const InstanceSettings& s = {}) {
+        inst = std::make_unique<Instance>(s);
+        base = std::make_unique<BaseSim>(
+            std::vector<std::string>{"--link", inst->Port("COM1"), "--stay"});
+        ASSERT_TRUE(base->Start()) << base->Error();
+        std::vector<std::string> args{"--runtime-dir", inst->RuntimeDir(), "--exchange",
+                                      inst->Exchange(), "--stdin"};
+        args.insert(args.end(), hostArgs.begin(), hostArgs.end());
+        args.push_back("--");
+        args.push_back(inst->Relay());
+        host = std::make_unique<BaseSim>(args, BaseSim::BuiltProgram("dcrelay-hostsim"));
+        host->SetReadyEvent("started");
+        ASSERT_TRUE(host->Start()) << host->Error();
+        ASSERT_TRUE(host->WaitFor(
+            [](const SimLine& l) { return l.Str("kind") == "announcement"; }, 5s));
+        // The scan has connected once the station answered its query.
+        ASSERT_TRUE(base->WaitFor([](const SimLine& l) { return l.Kind() == "query"; }, 5s));
+    }
+    std::optional<SimLine> Reply(std::chrono::milliseconds t = 5s) {
+        return base->WaitForKind("reply", t);
+    }
+    std::optional<SimLine> Request(std::chrono::milliseconds t = 5s) {
+        return host->WaitForEvent("request", t);
+    }
+    int EndRelay() {
+        host->Send("close");
+        return host->WaitExit(5s);
+    }
+};
+
+} // namespace
+
+TEST_F(RelayProcessTest, OneServiceFromLogInToTheHostsClose) {
+    StartAll({"--reply-for", "DL=欢迎\\n", "--reply-for", "DC=下单成功\\n", "--reply", "好\\n"});
+
+    // Handheld 5 logs in: the host gets the record, the handheld the host's reply.
+    base->Send("req 5 DL t=291615000000 CNS0090008000 999     ");
+    auto req = Request();
+    ASSERT_TRUE(req);
+    EXPECT_EQ(req->Str("mnemonic"), "DL");
+    auto reply = Reply();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->Int("handheld"), 5);
+    EXPECT_EQ(reply->Str("text"), "欢迎");
+    EXPECT_EQ(reply->Str("status"), "OK");
+    EXPECT_TRUE(reply->Bool("ok"));
+
+    // An order of two items from handheld 108 reaches the host as the exact order record.
+    base->Send("req 108 DC t=291615000000 hex:" + Hex(kFixed + "\x02" + kBlock1 + kBlock2));
+    req = Request();
+    ASSERT_TRUE(req);
+    EXPECT_EQ(req->Str("hex"), Hex(kOrderRecord));
+    reply = Reply();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->Int("handheld"), 108);
+    EXPECT_EQ(reply->Str("text"), "下单成功");
+
+    // An unregistered handheld is refused without reaching the host.
+    base->Send("req 9 KT 01");
+    reply = Reply();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->Str("text"), "编号为：009的手持机未在02号基站注册，请重新注册。");
+    EXPECT_EQ(reply->Str("status"), "NO");
+
+    // Three quick requests are queued and answered in order, each once.
+    base->Send("req 5 KT 01");
+    base->Send("req 108 KT 02");
+    base->Send("req 5 HT 03");
+    std::vector<long long> order;
+    for (int i = 0; i < 3; ++i) {
+        reply = Reply(8s);
+        ASSERT_TRUE(reply) << i;
+        order.push_back(reply->Int("handheld"));
+    }
+    EXPECT_EQ(order, (std::vector<long long>{5, 108, 5}));
+    EXPECT_FALSE(Reply(400ms)) << "nothing is answered twice";
+
+    EXPECT_EQ(EndRelay(), 0);
+}
+
+TEST_F(RelayProcessTest, AHostThatNeverAnswersKeepsLaterRequestsWaiting) {
+    StartAll({"--no-reply"});
+    base->Send("req 5 KT 01");
+    ASSERT_TRUE(Request());
+    base->Send("req 108 KT 02");
+    base->Send("req 5 KT 03");
+    EXPECT_FALSE(Request(1500ms)) << "only the head request is with the host";
+    EXPECT_FALSE(Reply(100ms));
+    // Once the host answers, the next one follows.
+    host->Send("answer 好\\n");
+    ASSERT_TRUE(Reply());
+    auto next = Request();
+    ASSERT_TRUE(next);
+    EXPECT_EQ(EndRelay(), 0);
+}
+
+TEST_F(RelayProcessTest, ASecondReplyReadyDuringTheFirstAnswersEachRequestOnce) {
+    StartAll({"--no-reply"});
+    base->Send("req 5 KT 01");
+    ASSERT_TRUE(Request());
+    base->Send("req 108 KT 02");
+    EXPECT_FALSE(Request(500ms));
+    // Two reply-ready messages at once for the first request.
+    host->Send("write-reply KT   005\\n1\\n");
+    host->Send("ready");
+    host->Send("ready");
+    auto first = Reply();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->Int("handheld"), 5);
+    // The second request goes to the host and waits for its own reply: the repeated message
+    // must not answer it with the first request's file.
+    ASSERT_TRUE(Request());
+    EXPECT_FALSE(Reply(700ms));
+    host->Send("write-reply KT   108\\n2\\n");
+    host->Send("ready");
+    auto second = Reply();
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->Int("handheld"), 108);
+    EXPECT_FALSE(Reply(500ms));
+    EXPECT_EQ(EndRelay(), 0);
+}
+
+TEST_F(RelayProcessTest, ASecondInstanceEndsSilently) {
+    StartAll({});
+    BaseSim second({"--runtime-dir", inst->RuntimeDir(), "--exchange", inst->Exchange(), "--",
+                    inst->Relay()},
+                   BaseSim::BuiltProgram("dcrelay-hostsim"));
+    second.SetReadyEvent("started");
+    ASSERT_TRUE(second.Start());
+    EXPECT_EQ(second.WaitExit(5s), 0);
+    EXPECT_FALSE(second.WaitFor([](const SimLine& l) { return l.Str("kind") == "announcement"; },
+                                10ms));
+    EXPECT_EQ(EndRelay(), 0);
+}

@@ -3,6 +3,7 @@
 #include "app/HeadlessView.h"
 #include "app/MainController.h"
 #include "app/PumpWait.h"
+#include "hostlink/HostSocket.h"
 #include "support/BaseSim.h"
 #include "support/EventPump.h"
 #include "support/Instance.h"
@@ -189,5 +190,32 @@ TEST_F(ControllerTest, MissingPyTxtStopsTheCreationAndRequestsAClose) {
     EXPECT_FALSE(controller->Scan().Scanning());
     // No host known: the close request that follows ends the program.
     testsupport::PumpUntil([] { return app::ProgramEnding(); }, 2s);
+    EXPECT_TRUE(app::ProgramEnding());
+}
+
+TEST_F(ControllerTest, CloseRequestOnlyHidesWhileTheHostWindowExists) {
+    inst = std::make_unique<Instance>();
+    BaseSim& sim = Sim("COM1");
+    hostlink::HostSocket hostWindow;
+    ASSERT_EQ(hostWindow.Open(inst->RuntimeDir(), 777), "");
+    Start();
+    controller->StartForHost("777");
+    ASSERT_TRUE(hostWindow.Receive().has_value()) << "the start-up announcement";
+    view.ShowMainWindow();
+    controller->CloseRequest();
+    EXPECT_FALSE(app::ProgramEnding());
+    EXPECT_FALSE(view.visible);
+    EXPECT_FALSE(controller->HostGoneFlag());
+
+    // The host vanishes without a closing message: the relay keeps answering handhelds.
+    hostWindow.Close();
+    ASSERT_TRUE(WaitLog("成功连接基站：02 信道：01"));
+    sim.Send("req 9 KT 01");
+    EXPECT_TRUE(WaitReply(sim));
+    EXPECT_FALSE(app::ProgramEnding());
+
+    // Now a close request ends the program.
+    controller->CloseRequest();
+    EXPECT_TRUE(controller->HostGoneFlag());
     EXPECT_TRUE(app::ProgramEnding());
 }

@@ -2,6 +2,7 @@
 // plays the host; dcrelay-basesim plays base station 1 with its handhelds.
 #include "support/BaseSim.h"
 #include "support/Instance.h"
+#include "text/Files.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -15,7 +16,9 @@ using testsupport::SimLine;
 
 namespace {
 
-std::string B(int n) { return std::string(static_cast<std::size_t>(n), ' '); }
+std::string B(int n) {
+    return std::string(static_cast<std::size_t>(n), ' ');
+}
 
 // The order data of two items and the request record the host must receive for it.
 const std::string kFixed = std::string("0000012") + "4 " + "xx" + "000000000001";
@@ -54,8 +57,8 @@ struct RelayProcessTest : ::testing::Test {
         host = std::make_unique<BaseSim>(args, BaseSim::BuiltProgram("dcrelay-hostsim"));
         host->SetReadyEvent("started");
         ASSERT_TRUE(host->Start()) << host->Error();
-        ASSERT_TRUE(host->WaitFor(
-            [](const SimLine& l) { return l.Str("kind") == "announcement"; }, 5s));
+        ASSERT_TRUE(
+            host->WaitFor([](const SimLine& l) { return l.Str("kind") == "announcement"; }, 5s));
         // The scan has connected once the station answered its query.
         ASSERT_TRUE(base->WaitFor([](const SimLine& l) { return l.Kind() == "query"; }, 5s));
     }
@@ -165,13 +168,76 @@ TEST_F(RelayProcessTest, ASecondReplyReadyDuringTheFirstAnswersEachRequestOnce) 
 
 TEST_F(RelayProcessTest, ASecondInstanceEndsSilently) {
     StartAll({});
-    BaseSim second({"--runtime-dir", inst->RuntimeDir(), "--exchange", inst->Exchange(), "--",
-                    inst->Relay()},
-                   BaseSim::BuiltProgram("dcrelay-hostsim"));
+    BaseSim second(
+        {"--runtime-dir", inst->RuntimeDir(), "--exchange", inst->Exchange(), "--", inst->Relay()},
+        BaseSim::BuiltProgram("dcrelay-hostsim"));
     second.SetReadyEvent("started");
     ASSERT_TRUE(second.Start());
     EXPECT_EQ(second.WaitExit(5s), 0);
-    EXPECT_FALSE(second.WaitFor([](const SimLine& l) { return l.Str("kind") == "announcement"; },
-                                10ms));
+    EXPECT_FALSE(
+        second.WaitFor([](const SimLine& l) { return l.Str("kind") == "announcement"; }, 10ms));
     EXPECT_EQ(EndRelay(), 0);
+}
+
+TEST_F(RelayProcessTest, ClosingMessageDuringTheWaitForAMissingReplyEndsTheRelay) {
+    StartAll({"--no-reply"});
+    base->Send("req 5 KT 01");
+    ASSERT_TRUE(Request());
+    host->Send("remove-reply");
+    host->Send("ready"); // the relay now waits for R1.TXT, which never comes
+    host->Send("wait 300");
+    host->Send("post 16");
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(host->WaitExit(5s), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
+    EXPECT_FALSE(Reply(100ms)) << "nothing is sent at the end";
+}
+
+TEST_F(RelayProcessTest, SigtermEndsTheRelayAndFreesItsPortAndLock) {
+    StartAll({});
+    host->Send("signal TERM");
+    EXPECT_EQ(host->WaitExit(5s), 0);
+    // A new relay on the same installation takes the lock and the port again.
+    BaseSim again({"--runtime-dir", inst->RuntimeDir(), "--exchange", inst->Exchange(), "--stdin",
+                   "--reply", "好\\n", "--", inst->Relay()},
+                  BaseSim::BuiltProgram("dcrelay-hostsim"));
+    again.SetReadyEvent("started");
+    ASSERT_TRUE(again.Start());
+    EXPECT_TRUE(
+        again.WaitFor([](const SimLine& l) { return l.Str("kind") == "announcement"; }, 5s));
+    ASSERT_TRUE(base->WaitFor([](const SimLine& l) { return l.Kind() == "query"; }, 5s));
+    base->Send("req 5 KT 01");
+    EXPECT_TRUE(Reply());
+    again.Send("close");
+    EXPECT_EQ(again.WaitExit(5s), 0);
+}
+
+TEST_F(RelayProcessTest, RunModesAtStartUp) {
+    inst = std::make_unique<Instance>();
+    auto run = [&](std::vector<std::string> extra) {
+        std::vector<std::string> args{"--runtime-dir", inst->RuntimeDir(), "--exchange",
+                                      inst->Exchange(), "--stdin"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        args.push_back("--");
+        args.push_back(inst->Relay());
+        auto sim = std::make_unique<BaseSim>(args, BaseSim::BuiltProgram("dcrelay-hostsim"));
+        sim->SetReadyEvent("started");
+        EXPECT_TRUE(sim->Start());
+        return sim;
+    };
+    // Neither an argument nor debug2.txt: the process ends at once, silently.
+    auto none = run({"--no-handle-arg"});
+    EXPECT_EQ(none->WaitExit(5s), 0);
+    // A first argument that is not a decimal number is reported and nothing is announced.
+    auto bad = run({"--handle-arg", "12ab"});
+    EXPECT_EQ(bad->WaitExit(5s), 1);
+    EXPECT_FALSE(
+        bad->WaitFor([](const SimLine& l) { return l.Str("kind") == "announcement"; }, 10ms));
+    // debug2.txt: standalone debug, the argument is ignored and nothing is posted at start-up.
+    text::WriteFileAtomic(inst->Dir() + "debug2.txt", "");
+    auto debug = run({});
+    EXPECT_FALSE(
+        debug->WaitFor([](const SimLine& l) { return l.Str("kind") == "announcement"; }, 700ms));
+    debug->Send("close"); // the host's closing message still ends it
+    EXPECT_EQ(debug->WaitExit(5s), 0);
 }

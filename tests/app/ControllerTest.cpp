@@ -219,3 +219,24 @@ TEST_F(ControllerTest, CloseRequestOnlyHidesWhileTheHostWindowExists) {
     EXPECT_TRUE(controller->HostGoneFlag());
     EXPECT_TRUE(app::ProgramEnding());
 }
+
+TEST_F(ControllerTest, FileMonitoringWatchesTheExchangeDirectory) {
+    InstanceSettings s;
+    s.fileMode = true;
+    inst = std::make_unique<Instance>(s);
+    Start(s);
+    EXPECT_TRUE(controller->DirChange1().Active());
+    EXPECT_EQ(controller->DirChange1().Directory(), inst->Exchange());
+    EXPECT_FALSE(controller->DirChange1().SubDirs());
+    // Switching monitoring off in the file does not stop the watcher.
+    s.fileMode = false;
+    inst->WriteSettings(s);
+    controller->ReloadConfiguration();
+    EXPECT_TRUE(controller->DirChange1().Active());
+}
+
+TEST_F(ControllerTest, WithoutFileMonitoringTheWatcherStaysOff) {
+    Start();
+    EXPECT_FALSE(controller->DirChange1().Active());
+    EXPECT_EQ(controller->DirChange1().Directory(), "D:\\RF\\");
+}

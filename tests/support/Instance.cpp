@@ -40,7 +40,8 @@ Instance::~Instance() {
 }
 
 void Instance::WriteSettings(const InstanceSettings& s) {
-    std::string ini = "[Menu]\r\nPath=\r\nWPath=" + Exchange() + "\r\nDelay=3\r\nfileMode=0\r\n";
+    std::string ini = "[Menu]\r\nPath=\r\nWPath=" + Exchange() + "\r\nDelay=3\r\n";
+    ini += std::string("fileMode=") + (s.fileMode ? "1" : "0") + "\r\n";
     ini += std::string("test=") + (s.testMode ? "1" : "0") + "\r\n";
     for (int i = 0; i < 4; ++i) {
         ini += "COM" + std::to_string(i + 1) + "=" + s.ports[i] + "\r\n";

@@ -14,6 +14,7 @@ struct InstanceSettings {
     std::array<std::string, 4> ports{"COM1", "", "", ""};
     std::array<std::string, 4> ids{"02", "", "", ""};
     bool testMode = false;
+    bool fileMode = false;
     std::string testText;                              // UTF-8; empty: the default
     std::vector<std::string> registered{"005", "108"}; // on base station 1
 };

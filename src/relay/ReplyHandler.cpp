@@ -83,7 +83,8 @@ void ReplyHandler::RunOnce(std::uint64_t request) {
     }
     std::optional<ReplyFile> reply = ReadReplyFile();
     if (reply && reply->Recognised) {
-        text::WriteFileAtomic(settings_.ExchangeDir + kReplyCopyFile, reply->Copy);
+        text::WriteFileAtomic(settings_.ExchangeDir + kReplyCopyFile, reply->Copy,
+                              text::Durability::Cached);
     }
     if (!queue_.Empty()) {
         if (reply && reply->Recognised) {

@@ -229,7 +229,7 @@ void RequestBuilder::BuildRequest(int operation, const std::string& handheldDec,
     if (operation == 0) {
         view_.MarkLoggedIn(addressHex);
     }
-    text::WriteFileAtomic(RequestFilePath(settings_), record);
+    text::WriteFileAtomic(RequestFilePath(settings_), record, text::Durability::Cached);
     host_.NotifyHost();
 }
 

@@ -67,7 +67,7 @@ bool WriteAll(int fd, const std::string& bytes) {
 
 } // namespace
 
-void WriteFileAtomic(const std::string& path, const std::string& bytes) {
+void WriteFileAtomic(const std::string& path, const std::string& bytes, Durability durability) {
     std::string dir = DirName(path);
     std::string tmpl = (dir.empty() ? std::string("./") : dir) + ".dcrelay-XXXXXX";
     int fd = ::mkstemp(tmpl.data());
@@ -78,7 +78,7 @@ void WriteFileAtomic(const std::string& path, const std::string& bytes) {
     struct stat st {};
     mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
     ::fchmod(fd, mode);
-    if (!WriteAll(fd, bytes) || ::fsync(fd) != 0) {
+    if (!WriteAll(fd, bytes) || (durability == Durability::Synced && ::fsync(fd) != 0)) {
         int err = errno;
         ::close(fd);
         ::unlink(tmpl.c_str());

@@ -17,10 +17,16 @@ bool DirectoryExists(const std::string& path);
 // Whole file as bytes, or nothing when it cannot be opened.
 std::optional<std::string> ReadFile(const std::string& path);
 
+// How far a replacement must reach before the rename: to the disk (configuration, menu and image
+// files, which must survive a power cut) or only to the page cache (the exchange files, which are
+// rewritten for every request and matter only while the program runs).
+enum class Durability { Synced, Cached };
+
 // Writes to a temporary file in the same directory and renames it over the old one, so that a
 // reader never sees half a file. Throws FileError with the system's reason on failure; the old
 // file is then untouched.
-void WriteFileAtomic(const std::string& path, const std::string& bytes);
+void WriteFileAtomic(const std::string& path, const std::string& bytes,
+                     Durability durability = Durability::Synced);
 
 // The path of `name` inside `dir` (dir is used as given, names are appended directly): the exact
 // name when it exists, else the first entry of dir that matches it without regard to ASCII case,

@@ -1,0 +1,139 @@
+// bench-relay-link [REQUESTS]
+//  1. ticks and wall time to decode 1,000 valid frames queued at once;
+//  2. processor time of the idle relay (controller in this process) with four open ports and
+//     nothing arriving, over 10 s (target: below 1% of one core);
+//  3. the relay process with dcrelay-basesim and dcrelay-hostsim: REQUESTS (default 1000)
+//     requests from four handhelds; the relay's own time per request is the time from the
+//     request burst to its reply, less the required waits (100 ms read silence, 20 ms and
+//     100 ms before reading the reply) and the host simulator's own time (target: median
+//     below 5 ms); every request answered exactly once.
+#include "BenchUtil.h"
+#include "app/HeadlessView.h"
+#include "app/MainController.h"
+#include "app/PumpWait.h"
+#include "baselink/BaseFrame.h"
+#include "baselink/DataProcessor.h"
+#include "baselink/xyTypeConv.h"
+#include "support/BaseSim.h"
+#include "support/EventPump.h"
+#include "support/Instance.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
+using namespace std::chrono_literals;
+using testsupport::BaseSim;
+using testsupport::SimLine;
+
+namespace {
+
+void DecodeThousandFrames() {
+    WorkLog log;
+    int handed = 0;
+    PipelineHandlers h;
+    h.HandleRequest = [&](const RequestFrame&) { ++handed; };
+    ReceivePipeline pipe(log, false, h);
+    std::string frame =
+        HexCodec::HexToText(BaseFrame::BuildRequest(2, 5, "291615000000", 7, std::string(80, 'x')));
+    for (int i = 0; i < 1000; ++i) {
+        pipe.Comm1ReceiveData(1, frame.data(), static_cast<int>(frame.size()));
+    }
+    double w0 = bench::WallSeconds();
+    long ticks = 0;
+    while (handed < 1000) {
+        pipe.tim_DataProcTimer();
+        ++ticks;
+    }
+    double wall = bench::WallSeconds() - w0;
+    std::printf("decode 1000 queued frames: %ld ticks, %.3f ms of processing (at 1 ms a tick: "
+                "%.1f s)\n",
+                ticks, wall * 1000, ticks / 1000.0);
+}
+
+void IdleRelay() {
+    testsupport::InstanceSettings s;
+    s.ports = {"COM1", "COM2", "COM3", "COM4"};
+    s.ids = {"02", "03", "04", "05"};
+    testsupport::Instance inst(s);
+    std::vector<std::unique_ptr<BaseSim>> sims;
+    for (int i = 1; i <= 4; ++i) {
+        sims.push_back(std::make_unique<BaseSim>(
+            std::vector<std::string>{"--link", inst.Port("COM" + std::to_string(i)), "--stay"}));
+        if (!sims.back()->Start()) {
+            std::printf("idle relay: no simulator: %s\n", sims.back()->Error().c_str());
+            return;
+        }
+    }
+    app::HeadlessView view;
+    app::MainController controller(inst.Dir(), app::Markers{}, view, inst.RuntimeDir(), "");
+    controller.Log().Clear();
+    controller.Create();
+    testsupport::PumpUntil([&] { return !controller.Scan().Scanning(); }, 10s);
+    double c0 = bench::CpuSeconds();
+    double w0 = bench::WallSeconds();
+    app::PumpWait(10, 0);
+    double cpu = bench::CpuSeconds() - c0;
+    double wall = bench::WallSeconds() - w0;
+    std::printf("idle relay, four open ports: cpu %.4f s in %.2f s = %.3f%% of one core "
+                "(target < 1%%)\n",
+                cpu, wall, 100 * cpu / wall);
+}
+
+void EndToEnd(int count) {
+    testsupport::InstanceSettings s;
+    s.registered = {"005", "108", "012", "200"};
+    testsupport::Instance inst(s);
+    BaseSim base({"--link", inst.Port("COM1"), "--stay", "--gap", "0"});
+    if (!base.Start()) {
+        std::printf("end to end: %s\n", base.Error().c_str());
+        return;
+    }
+    BaseSim host({"--runtime-dir", inst.RuntimeDir(), "--exchange", inst.Exchange(), "--reply",
+                  "OK\\n", "--", inst.Relay()},
+                 BaseSim::BuiltProgram("dcrelay-hostsim"));
+    host.SetReadyEvent("started");
+    host.Start();
+    base.WaitForKind("query", 5s);
+    testsupport::PumpFor(500ms);
+    const int handhelds[4] = {5, 108, 12, 200};
+    std::vector<double> own;
+    std::map<std::string, int> answered;
+    int lost = 0;
+    for (int i = 0; i < count; ++i) {
+        std::string data = "n" + std::to_string(i);
+        double t0 = bench::WallSeconds();
+        base.Send("req " + std::to_string(handhelds[i % 4]) + " KT " + data);
+        auto reply = base.WaitForKind("reply", 5s);
+        double t1 = bench::WallSeconds();
+        auto hostLine = host.WaitForEvent("answered", 1s);
+        if (!reply) {
+            ++lost;
+            continue;
+        }
+        double hostMs =
+            hostLine ? std::stod(hostLine->Str("host_ms").empty() ? "0" : hostLine->Str("host_ms"))
+                     : 0;
+        own.push_back((t1 - t0) * 1000 - 100 - 20 - 100 - hostMs);
+        ++answered[reply->Str("time") + reply->Str("text") + std::to_string(i)];
+    }
+    std::sort(own.begin(), own.end());
+    double median = own.empty() ? 0 : own[own.size() / 2];
+    double p90 = own.empty() ? 0 : own[own.size() * 9 / 10];
+    bool extra = base.WaitForKind("reply", 500ms).has_value();
+    std::printf("end to end, %d requests from four handhelds: answered %zu, lost %d, extra "
+                "%s; relay's own time per request median %.2f ms, 90%% %.2f ms (target median "
+                "< 5 ms; includes the simulators' pipe and pty hops)\n",
+                count, own.size(), lost, extra ? "yes" : "none", median, p90);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    testsupport::EnsureCoreApplication();
+    int count = argc > 1 ? std::atoi(argv[1]) : 1000;
+    DecodeThousandFrames();
+    IdleRelay();
+    EndToEnd(count);
+    return 0;
+}

@@ -21,7 +21,7 @@ const std::string& kWindowCaption() {
 
 MainController::MainController(const std::string& programDir, const Markers& markers,
                                MainView& view, const std::string& runtimeDir,
-                               const std::string& runtimeRefusal)
+                               const std::string& runtimeRefusal, menu::DownloadPacing pacing)
     : programDir_(programDir), markers_(markers), view_(view),
       sender_(settings_.BaseId, *this, log_, [](int op) { return relay::OperationName(op); }),
       scan_(settings_, portCombo_, *this, sender_, log_, *this),
@@ -29,6 +29,10 @@ MainController::MainController(const std::string& programDir, const Markers& mar
       hostLink_(log_, *this, &endpoint_) {
     log_.AddListener(&stderrLog_);
     TComm::SetProgramDirectory(programDir_);
+    menu::DownloadPorts& ports = *this;
+    menu::DownloadView& page = *this;
+    download_ = std::make_unique<menu::DownloadBroadcast>(ports, page, settings_.MenuDir,
+                                                          markers_.DebugLogging, log_, pacing);
     SetUpPorts();
     SetUpPipeline();
     dirChange1_.SetDirectory("D:\\RF\\");
@@ -83,6 +87,12 @@ void MainController::SetUpPipeline() {
     handlers.BaseAnswer = [this](const std::string& answer, int slot) {
         scan_.HandleBaseAnswer(answer, slot);
     };
+    handlers.BroadcastNotice = [this](const std::string& chunk) {
+        Guarded([&] { download_->onBroadcastNotice(chunk); });
+    };
+    handlers.ReadyNotice = [this](const std::string& chunk) {
+        Guarded([&] { download_->onReadyNotice(chunk); });
+    };
     handlers.HandleRequest = [this](const RequestFrame& f) {
         relay_.HandleRequest(f.Operation, f.BaseByte, f.Handheld, f.TimeHex, f.Data);
     };
@@ -90,7 +100,7 @@ void MainController::SetUpPipeline() {
     pipeline_ = std::make_unique<ReceivePipeline>(log_, markers_.DebugLogging, handlers);
 }
 
-template <typename F> void MainController::Guarded(F&& handler) {
+void MainController::Guarded(const std::function<void()>& handler) {
     try {
         handler();
     } catch (const std::exception& e) {
@@ -225,6 +235,33 @@ bool MainController::SendData(int slot, const std::string& bytes) {
 void MainController::SetBaseCommandsEnabled(bool enabled) {
     view_.SetCommandEnabled(Command::BaseSet, enabled);
     view_.SetCommandEnabled(Command::StartDownload, enabled);
+}
+
+void MainController::startDownload() {
+    Guarded([this] { download_->startDownload(); });
+}
+
+void MainController::stopDownload() {
+    Guarded([this] { download_->stopDownload(); });
+}
+
+void MainController::SetBaseOneDtr(bool enabled) {
+    Comm(1).SetDtrControl(enabled ? TDtrControl::DtrEnable : TDtrControl::DtrDisable);
+}
+
+void MainController::SetDownloadCommandsEnabled(bool enabled) {
+    for (Command c :
+         {Command::StartDownload, Command::ParamSet, Command::BaseSet, Command::Conn2Router}) {
+        view_.SetCommandEnabled(c, enabled);
+    }
+}
+
+void MainController::ShowDownloadMessage(const std::string& text, menu::MessageBox box) {
+    if (box == menu::MessageBox::Error) {
+        view_.ShowError(text);
+    } else {
+        view_.ShowMessage(kWindowCaption(), text);
+    }
 }
 
 void MainController::SetChannelLabel(const std::string& text) {

@@ -16,11 +16,13 @@
 #include "desktop/DirChange.h"
 #include "hostlink/HostEndpoint.h"
 #include "hostlink/HostLink.h"
+#include "menu/DownloadBroadcast.h"
 #include "relay/Relay.h"
 
 #include <QObject>
 #include <QTimer>
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -33,12 +35,16 @@ class MainController : public QObject,
                        private config::RegistryView,
                        private relay::HandheldView,
                        private relay::HostNotifier,
-                       private hostlink::HostLinkOwner {
+                       private hostlink::HostLinkOwner,
+                       private menu::DownloadPorts,
+                       private menu::DownloadView {
 public:
     // runtimeDir: the host link's runtime directory, empty when it was refused (refusal is the
     // work-log line to write). The endpoint is opened there with the process id as handle.
+    // pacing: the download's pauses (production values unless a test shortens them).
     MainController(const std::string& programDir, const Markers& markers, MainView& view,
-                   const std::string& runtimeDir, const std::string& runtimeRefusal);
+                   const std::string& runtimeDir, const std::string& runtimeRefusal,
+                   menu::DownloadPacing pacing = {});
     ~MainController() override;
 
     // The creation sequence. Returns false when it ended early (no py.txt in the menu directory).
@@ -65,6 +71,8 @@ public:
     // Commands.
     void act_ScanBaseSetExecute() { scan_.act_ScanBaseSetExecute(); }
     void ReloadConfiguration(); // after the parameter dialog closes
+    void startDownload();
+    void stopDownload();
 
     // State, for the window and tests.
     WorkLog& Log() { return log_; }
@@ -74,6 +82,7 @@ public:
     const PortCombo& Ports() const { return portCombo_; }
     const BaseConnection& Scan() const { return scan_; }
     const relay::Relay& RelayPart() const { return relay_; }
+    const menu::DownloadBroadcast& Download() const { return *download_; }
     TComm& Comm(int slot) { return *comm_[static_cast<std::size_t>(slot - 1)]; }
     desktop::TDirChange& DirChange1() { return dirChange1_; }
     unsigned HostHandle() const override { return hostHandle_; }
@@ -90,7 +99,7 @@ private:
     std::string RegistryPath() const;
     // Runs an event handler the way the toolkit does: an escaping error is shown, the event loop
     // goes on.
-    template <typename F> void Guarded(F&& handler);
+    void Guarded(const std::function<void()>& handler);
 
     // SlotPorts and BasePorts: the four TComm.
     void SetCommName(int slot, const std::string& name) override;
@@ -114,6 +123,18 @@ private:
     void ReplyReady() override;
     void ShowMainWindow() override { view_.ShowMainWindow(); }
     void RunCloseDecision() override { CloseDecision(); }
+    // DownloadPorts and DownloadView.
+    void WriteToPort(int slot, const std::string& bytes) override { SendData(slot, bytes); }
+    void SetBaseOneDtr(bool enabled) override;
+    void SendToBase(const std::string& hex, int slot) override { sender_.SendToBase(hex, slot); }
+    void SetCycleLabel(const std::string& text) override { view_.SetCycleLabel(text); }
+    void SetCycleProgress(int position, int maximum) override {
+        view_.SetProgress(position, maximum);
+    }
+    void SetDownloadCommandsEnabled(bool enabled) override;
+    void StopHideTimer() override { Timer1.stop(); }
+    void ShowDownloadMessage(const std::string& text, menu::MessageBox box) override;
+    bool AskDownloadPrompt() override { return view_.AskDownloadPrompt(); }
 
     std::string programDir_;
     Markers markers_;
@@ -131,6 +152,7 @@ private:
     relay::Relay relay_;
     hostlink::HostEndpoint endpoint_;
     hostlink::HostLink hostLink_;
+    std::unique_ptr<menu::DownloadBroadcast> download_;
     desktop::TDirChange dirChange1_;
     QTimer Timer1;
 

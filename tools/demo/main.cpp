@@ -54,6 +54,9 @@ void MakeInstance(const Options& o) {
     fs::create_directories(o.dir + "/txt");
     fs::create_directories(o.dir + "/ports");
     for (const auto& e : fs::directory_iterator(o.source + "/examples/ini")) {
+        if (e.path().filename().string()[0] == '.') {
+            continue;
+        }
         fs::copy_file(e.path(), o.dir + "/" + e.path().filename().string());
     }
     for (const auto& e : fs::directory_iterator(o.source + "/examples/menu")) {
@@ -155,8 +158,9 @@ int main(int argc, char** argv) {
     base.Send("ready");
     auto start = base.WaitForKind("start", 5s);
     Step(start && start->Bool("ok"), "ready notice: the relay sends the start frame");
-    auto cycle = base.WaitForEvent("cycle", 60s);
-    base.Send("cycle");
+    // The station reports a cycle when the next one begins, then writes its rebuilt image.
+    auto cycle = base.WaitForEvent("cycle", 90s);
+    auto written = base.WaitForEvent("image", 5s);
     auto image = text::ReadFile(o.dir + "/image.bin");
     auto ff = text::ReadFile(o.dir + "/txt/FF.bin");
     bool same = image && ff && image->size() == ff->size();
@@ -170,9 +174,11 @@ int main(int argc, char** argv) {
             ++checked;
         }
     }
-    Step(cycle && cycle->Int("bad", 0) == 0 && same && checked > 0,
+    Step(cycle && written && cycle->Int("bad", 0) == 0 && same && checked > 0,
          "one download cycle rebuilt at the station equals FF.bin",
-         std::to_string(checked) + " blocks compared");
+         std::to_string(checked) + " blocks compared, " +
+             (cycle ? std::to_string(cycle->Int("packets", 0)) : std::string("no")) +
+             " packets in the cycle");
 
     host.Send("close");
     int status = host.WaitExit(10s);

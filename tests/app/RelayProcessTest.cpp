@@ -4,9 +4,12 @@
 #include "support/Instance.h"
 #include "text/Files.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 using testsupport::BaseSim;
@@ -240,4 +243,52 @@ TEST_F(RelayProcessTest, RunModesAtStartUp) {
         debug->WaitFor([](const SimLine& l) { return l.Str("kind") == "announcement"; }, 700ms));
     debug->Send("close"); // the host's closing message still ends it
     EXPECT_EQ(debug->WaitExit(5s), 0);
+}
+
+namespace {
+
+// Starts a broadcast: the station's ready notice brings up the prompt (headless: "开始"), the
+// start frame goes out and the station's notice starts the cycles; returns at the first packet.
+bool StartBroadcast(BaseSim& base) {
+    base.Send("ready");
+    return base.WaitForKind("packet", 10s).has_value();
+}
+
+bool DeviceFree(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    ::close(fd);
+    return free;
+}
+
+} // namespace
+
+TEST_F(RelayProcessTest, HostClosingDuringABroadcastEndsItWithNoFurtherPacket) {
+    StartAll({});
+    ASSERT_EQ(
+        std::system((BaseSim::BuiltProgram("dcrelay-pack") + " " + inst->Dir() + "txt/ 2>/dev/null")
+                        .c_str()),
+        0);
+    ASSERT_TRUE(StartBroadcast(*base));
+    host->Send("close");
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(host->WaitExit(5s), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    EXPECT_FALSE(base->WaitForKind("packet", 2500ms)) << "a packet left after the close";
+}
+
+TEST_F(RelayProcessTest, SigtermDuringABroadcastEndsItAndFreesThePort) {
+    StartAll({});
+    ASSERT_EQ(
+        std::system((BaseSim::BuiltProgram("dcrelay-pack") + " " + inst->Dir() + "txt/ 2>/dev/null")
+                        .c_str()),
+        0);
+    ASSERT_TRUE(StartBroadcast(*base));
+    host->Send("signal TERM");
+    EXPECT_EQ(host->WaitExit(5s), 0);
+    EXPECT_FALSE(base->WaitForKind("packet", 2500ms));
+    EXPECT_TRUE(DeviceFree(base->DevicePath()));
 }

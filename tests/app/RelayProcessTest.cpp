@@ -1,5 +1,6 @@
 // The relay program end to end: dcrelay-hostsim starts dcrelay in a temporary installation and
 // plays the host; dcrelay-basesim plays base station 1 with its handhelds.
+#include "baselink/xyTypeConv.h"
 #include "support/BaseSim.h"
 #include "support/Instance.h"
 #include "text/Files.h"
@@ -31,16 +32,6 @@ const std::string kOrderRecord =
     "DC   108\r\n" + ("0000012" + B(12) + "000000000001" + B(6) + "15:16:29") + "\r\n" +
     ("0000012 00101" + B(4) + "2 ABCDEFGHIJKL 01 0 15:16:29" + B(6) + "4 ") + "\r\n" +
     ("0000012 00207" + B(3) + "10" + B(14) + "02 1 15:16:29" + B(6) + "4 ") + "\r\n";
-
-std::string Hex(const std::string& bytes) {
-    static const char d[] = "0123456789ABCDEF";
-    std::string h;
-    for (unsigned char c : bytes) {
-        h += d[c >> 4];
-        h += d[c & 15];
-    }
-    return h;
-}
 
 struct RelayProcessTest : ::testing::Test {
     std::unique_ptr<Instance> inst;
@@ -95,10 +86,11 @@ TEST_F(RelayProcessTest, OneServiceFromLogInToTheHostsClose) {
     EXPECT_TRUE(reply->Bool("ok"));
 
     // An order of two items from handheld 108 reaches the host as the exact order record.
-    base->Send("req 108 DC t=291615000000 hex:" + Hex(kFixed + "\x02" + kBlock1 + kBlock2));
+    base->Send("req 108 DC t=291615000000 hex:" +
+               HexCodec::BytesToHex(kFixed + "\x02" + kBlock1 + kBlock2));
     req = Request();
     ASSERT_TRUE(req);
-    EXPECT_EQ(req->Str("hex"), Hex(kOrderRecord));
+    EXPECT_EQ(req->Str("hex"), HexCodec::BytesToHex(kOrderRecord));
     reply = Reply();
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->Int("handheld"), 108);
@@ -254,6 +246,13 @@ bool StartBroadcast(BaseSim& base) {
     return base.WaitForKind("packet", 10s).has_value();
 }
 
+// The menu packed into FF.bin, as the start command would.
+bool PackMenu(const Instance& inst) {
+    std::string command =
+        BaseSim::BuiltProgram("dcrelay-pack") + " " + inst.Dir() + "txt/ 2>/dev/null";
+    return std::system(command.c_str()) == 0;
+}
+
 bool DeviceFree(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -268,10 +267,7 @@ bool DeviceFree(const std::string& path) {
 
 TEST_F(RelayProcessTest, HostClosingDuringABroadcastEndsItWithNoFurtherPacket) {
     StartAll({});
-    ASSERT_EQ(
-        std::system((BaseSim::BuiltProgram("dcrelay-pack") + " " + inst->Dir() + "txt/ 2>/dev/null")
-                        .c_str()),
-        0);
+    ASSERT_TRUE(PackMenu(*inst));
     ASSERT_TRUE(StartBroadcast(*base));
     host->Send("close");
     auto start = std::chrono::steady_clock::now();
@@ -282,10 +278,7 @@ TEST_F(RelayProcessTest, HostClosingDuringABroadcastEndsItWithNoFurtherPacket) {
 
 TEST_F(RelayProcessTest, SigtermDuringABroadcastEndsItAndFreesThePort) {
     StartAll({});
-    ASSERT_EQ(
-        std::system((BaseSim::BuiltProgram("dcrelay-pack") + " " + inst->Dir() + "txt/ 2>/dev/null")
-                        .c_str()),
-        0);
+    ASSERT_TRUE(PackMenu(*inst));
     ASSERT_TRUE(StartBroadcast(*base));
     host->Send("signal TERM");
     EXPECT_EQ(host->WaitExit(5s), 0);

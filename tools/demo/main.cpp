@@ -2,6 +2,7 @@
 // station and a simulated host, checked step by step. Exit status 0 only when every step held.
 //
 //   dcrelay-demo --bin BUILD/bin --source SOURCE_DIR --dir INSTANCE_DIR
+#include "baselink/xyTypeConv.h"
 #include "support/BaseSim.h"
 #include "text/Files.h"
 
@@ -32,16 +33,6 @@ void Step(bool ok, const std::string& what, const std::string& detail = "") {
                 detail.c_str());
     std::fflush(stdout);
     failures += ok ? 0 : 1;
-}
-
-std::string Hex(const std::string& bytes) {
-    static const char d[] = "0123456789ABCDEF";
-    std::string h;
-    for (unsigned char c : bytes) {
-        h += d[c >> 4];
-        h += d[c & 15];
-    }
-    return h;
 }
 
 std::string B(int n) {
@@ -132,10 +123,11 @@ int main(int argc, char** argv) {
         "DC   108\r\n" + ("0000012" + B(12) + "000000000001" + B(6) + "15:16:29") + "\r\n" +
         ("0000012 00101" + B(4) + "2 ABCDEFGHIJKL 01 0 15:16:29" + B(6) + "4 ") + "\r\n" +
         ("0000012 00207" + B(3) + "10" + B(14) + "02 1 15:16:29" + B(6) + "4 ") + "\r\n";
-    base.Send("req 108 DC t=291615000000 hex:" + Hex(fixed + "\x02" + item1 + item2));
+    base.Send("req 108 DC t=291615000000 hex:" +
+              HexCodec::BytesToHex(fixed + "\x02" + item1 + item2));
     req = request();
-    Step(req && req->Str("hex") == Hex(record), "an order of two items from handheld 108",
-         "the host reads the exact DC record");
+    Step(req && req->Str("hex") == HexCodec::BytesToHex(record),
+         "an order of two items from handheld 108", "the host reads the exact DC record");
     r = reply();
     Step(r && r->Int("handheld") == 108 && r->Str("text") == "下单成功,共2项",
          "handheld 108 gets the host's answer", r ? r->Str("text") : "no reply");

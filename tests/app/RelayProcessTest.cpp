@@ -285,3 +285,15 @@ TEST_F(RelayProcessTest, SigtermDuringABroadcastEndsItAndFreesThePort) {
     EXPECT_FALSE(base->WaitForKind("packet", 2500ms));
     EXPECT_TRUE(DeviceFree(base->DevicePath()));
 }
+
+TEST_F(RelayProcessTest, RequestsAreAnsweredDuringABroadcast) {
+    StartAll({"--reply", "好\\n"});
+    ASSERT_TRUE(PackMenu(*inst));
+    ASSERT_TRUE(StartBroadcast(*base)); // block 0 is out; the 2 s pause runs
+    base->Send("req 5 KT 01");
+    auto reply = Reply(5s);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->Str("text"), "好");
+    EXPECT_TRUE(base->WaitForKind("packet", 5s)) << "the broadcast goes on";
+    EXPECT_EQ(EndRelay(), 0);
+}

@@ -103,7 +103,7 @@ private:
 };
 
 std::string FourDigitHex(std::size_t n) {
-    return HexCodec::ToHex(static_cast<std::int32_t>(n & 0xFFFF), 4);
+    return HexCodec::ToHex(static_cast<std::int32_t>(n), 4);
 }
 
 } // namespace

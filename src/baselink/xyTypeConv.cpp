@@ -1,24 +1,13 @@
 #include "baselink/xyTypeConv.h"
 
+#include "text/Gbk.h"
+
 #include <algorithm>
 
 namespace HexCodec {
 namespace {
 
 const char kDigits[] = "0123456789ABCDEF";
-
-int DigitValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
-}
 
 // Reduces a running sum to the width's modulus; other widths are not reduced.
 std::int64_t Reduce(std::int64_t sum, int width) {
@@ -64,8 +53,8 @@ bool HexToBytes(const std::string& hex, TArrayChar& dest, std::size_t capacity) 
     }
     std::fill(dest.begin(), dest.begin() + static_cast<std::ptrdiff_t>(count), 0);
     for (std::size_t i = 0; i < count; ++i) {
-        int hi = DigitValue(hex[2 * i]);
-        int lo = DigitValue(hex[2 * i + 1]);
+        int hi = text::HexDigitValue(hex[2 * i]);
+        int lo = text::HexDigitValue(hex[2 * i + 1]);
         if (hi < 0 || lo < 0) {
             break;
         }
@@ -100,7 +89,7 @@ std::int64_t HexByteToInt(const std::string& hex) {
     }
     std::int64_t value = 0;
     for (char c : hex) {
-        int d = DigitValue(c);
+        int d = text::HexDigitValue(c);
         if (d < 0) {
             throw EConvertError(NotHex(hex));
         }

@@ -23,19 +23,6 @@ std::optional<std::size_t> FindClosingBracket(std::string_view s, std::size_t fr
     return std::nullopt;
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 bool HasLineBreak(std::string_view s) {
     return s.find_first_of("\r\n") != std::string_view::npos;
 }
@@ -62,7 +49,7 @@ std::optional<int> ParseIniInteger(std::string_view s) {
     const long long limit = negative ? -static_cast<long long>(INT_MIN) : INT_MAX;
     long long magnitude = 0;
     for (char c : s) {
-        const int digit = HexDigit(c);
+        const int digit = text::HexDigitValue(c);
         if (digit < 0 || digit >= base) {
             return std::nullopt;
         }

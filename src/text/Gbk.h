@@ -28,6 +28,20 @@ std::string Trim(std::string_view s);
 std::string TrimLeft(std::string_view s);
 std::string TrimRight(std::string_view s);
 
+// The value of one hexadecimal digit (either case), or -1 for any other byte.
+inline int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
 // Lines split at CR LF, lone CR and lone LF; a final line break adds no empty line.
 std::vector<std::string> SplitLines(std::string_view s);
 

@@ -9,19 +9,6 @@
 namespace hostsim {
 namespace {
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 std::string FirstLine(std::string_view s) {
     std::size_t end = s.find_first_of("\r\n");
     return std::string(s.substr(0, end));
@@ -59,8 +46,8 @@ std::string DecodeText(std::string_view text) {
             run += '\\';
             break;
         case 'x': {
-            int hi = i + 1 < text.size() ? HexDigit(text[i + 1]) : -1;
-            int lo = i + 2 < text.size() ? HexDigit(text[i + 2]) : -1;
+            int hi = i + 1 < text.size() ? text::HexDigitValue(text[i + 1]) : -1;
+            int lo = i + 2 < text.size() ? text::HexDigitValue(text[i + 2]) : -1;
             if (hi < 0 || lo < 0) {
                 throw std::invalid_argument("\\x needs two hexadecimal digits");
             }

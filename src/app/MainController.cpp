@@ -24,15 +24,15 @@ MainController::MainController(const std::string& programDir, const Markers& mar
                                const std::string& runtimeRefusal, menu::DownloadPacing pacing)
     : programDir_(programDir), markers_(markers), view_(view),
       sender_(settings_.BaseId, *this, log_, [](int op) { return relay::OperationName(op); }),
-      scan_(settings_, portCombo_, *this, sender_, log_, *this),
-      relay_(relay::RelayContext{settings_, registry_, log_, sender_, *this, *this}),
+      scan_(settings_, portCombo_, *this, sender_, log_, *this, waits_),
+      relay_(relay::RelayContext{settings_, registry_, log_, sender_, *this, *this, waits_}),
       hostLink_(log_, *this, &endpoint_) {
     log_.AddListener(&stderrLog_);
     TComm::SetProgramDirectory(programDir_);
     menu::DownloadPorts& ports = *this;
     menu::DownloadView& page = *this;
-    download_ = std::make_unique<menu::DownloadBroadcast>(ports, page, settings_.MenuDir,
-                                                          markers_.DebugLogging, log_, pacing);
+    download_ = std::make_unique<menu::DownloadBroadcast>(
+        ports, page, settings_.MenuDir, markers_.DebugLogging, log_, waits_, pacing);
     SetUpPorts();
     SetUpPipeline();
     dirChange1_.SetDirectory("D:\\RF\\");
@@ -169,8 +169,8 @@ void MainController::ReloadConfiguration() {
 }
 
 void MainController::CloseRequest() {
-    for (int i = 0; i < 10 && hostLink_.HostWindowExists() && !ProgramEnding(); ++i) {
-        PumpWait(0, 20);
+    for (int i = 0; i < 10 && hostLink_.HostWindowExists() && !waits_.Ending(); ++i) {
+        waits_.Wait(0, 20);
     }
     hostGone_ = !hostLink_.HostWindowExists();
     CloseDecision();

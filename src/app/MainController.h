@@ -5,6 +5,7 @@
 
 #include "admin/HandheldView.h"
 #include "app/MainView.h"
+#include "app/PumpWait.h"
 #include "app/Startup.h"
 #include "app/WorkLog.h"
 #include "baselink/BaseConnection.h"
@@ -139,6 +140,7 @@ private:
     std::string programDir_;
     Markers markers_;
     MainView& view_;
+    PumpWaits waits_;
     WorkLog log_;
     StderrLogListener stderrLog_;
     config::AppSettings settings_;

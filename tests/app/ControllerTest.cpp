@@ -214,7 +214,7 @@ TEST_F(ControllerTest, CloseRequestOnlyHidesWhileTheHostWindowExists) {
     controller->CloseRequest();
     EXPECT_FALSE(app::ProgramEnding());
     EXPECT_FALSE(view.visible);
-    EXPECT_FALSE(controller->HostGoneFlag());
+    EXPECT_FALSE(controller->Host().HostGone());
 
     // The host vanishes without a closing message: the relay keeps answering handhelds.
     hostWindow.Close();
@@ -225,7 +225,7 @@ TEST_F(ControllerTest, CloseRequestOnlyHidesWhileTheHostWindowExists) {
 
     // Now a close request ends the program.
     controller->CloseRequest();
-    EXPECT_TRUE(controller->HostGoneFlag());
+    EXPECT_TRUE(controller->Host().HostGone());
     EXPECT_TRUE(app::ProgramEnding());
 }
 

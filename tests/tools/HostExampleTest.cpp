@@ -47,9 +47,8 @@ TEST(HostExample, ServesALogInAndAnOrderAndClosesTheRelay) {
     ASSERT_TRUE(request);
     EXPECT_EQ(request->Str("text"),
               "DC   108\r\n" + ("0000012" + B(12) + "000000000001" + B(6) + "15:16:29") + "\r\n" +
-                  ("0000012 00101" + B(4) + "2 ABCDEFGHIJKL 01 0 15:16:29" + B(6) + "4 ") +
-                  "\r\n" + ("0000012 00207" + B(3) + "10" + B(14) + "02 1 15:16:29" + B(6) + "4 ") +
-                  "\r\n");
+                  ("0000012 00101" + B(4) + "2 ABCDEFGHIJKL 01 0 15:16:29" + B(6) + "4 ") + "\r\n" +
+                  ("0000012 00207" + B(3) + "10" + B(14) + "02 1 15:16:29" + B(6) + "4 ") + "\r\n");
     reply = base.WaitForKind("reply", 8s);
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->Int("handheld"), 108);

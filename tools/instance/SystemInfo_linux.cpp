@@ -74,7 +74,7 @@ ProcessFds ScanFds(int pid, dev_t device, int ptyIndex) {
     const std::string dir = "/proc/" + std::to_string(pid) + "/";
     std::error_code ec;
     fs::directory_iterator it(dir + "fd", ec);
-    result.readable = !ec;
+    result.readable = ec != std::errc::permission_denied; // a process may end meanwhile
     for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
         struct stat st {};
         if (::stat(it->path().c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) {

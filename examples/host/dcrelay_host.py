@@ -97,14 +97,16 @@ class Host:
     def close(self):
         if self.relay_handle is not None and self.relay.poll() is None:
             self.post(CLOSE)
+        terminated = False
         try:
             status = self.relay.wait(timeout=10)
-        except subprocess.TimeoutExpired:
+        except subprocess.TimeoutExpired:  # the relay did not take the message: SIGTERM
+            terminated = True
             self.relay.terminate()
             status = self.relay.wait()
         self.sock.close()
         os.unlink(self.path)
-        event("closed", status=status)
+        event("closed", status=status, terminated=terminated)
         return status
 
     def run(self):

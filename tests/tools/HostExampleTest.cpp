@@ -58,7 +58,8 @@ TEST(HostExample, ServesALogInAndAnOrderAndClosesTheRelay) {
     host.Send("close");
     auto closed = host.WaitForEvent("closed", 10s);
     ASSERT_TRUE(closed);
-    EXPECT_EQ(closed->Int("status"), 0) << "the relay ended on the host's closing message";
+    EXPECT_EQ(closed->Int("status"), 0);
+    EXPECT_FALSE(closed->Bool("terminated")) << "the relay ended on the host's closing message";
     EXPECT_EQ(host.WaitExit(5s), 0);
 }
 

@@ -206,13 +206,18 @@ TEST_F(InstanceCheckTest, APortHeldByAnotherProcessIsNamed) {
     EXPECT_THAT(run.Line("base station 1 answer"), HasSubstr("skip"));
 }
 
-TEST_F(InstanceCheckTest, AStationThatDoesNotAnswerFails) {
+TEST_F(InstanceCheckTest, AStationThatDoesNotAnswerOrAnswersShortFails) {
     StartStation({"--no-answer"});
     CheckRun run = RunCheck(inst.Dir());
     EXPECT_EQ(run.status, 1);
     EXPECT_THAT(run.Line("base station 1 answer"),
                 HasSubstr("FAIL  base station 1 answer: no answer (3 queries, 500 ms each). Fix: "
                           "check that the base station is powered"));
+
+    base->Send("answer short");
+    run = RunCheck(inst.Dir());
+    EXPECT_THAT(run.Line("base station 1 answer"),
+                HasSubstr("FAIL  base station 1 answer: answers with fewer than 8 bytes"));
 }
 
 TEST_F(InstanceCheckTest, ARunningRelayIsLeftAlone) {

@@ -44,8 +44,8 @@ std::string Join(const std::vector<std::string>& parts, const std::string& separ
 
 std::string CurrentDirectory() {
     std::error_code ec;
-    std::string cwd = fs::current_path(ec).string();
-    return cwd.empty() || cwd.back() == '/' ? cwd : cwd + "/";
+    const std::string cwd = fs::current_path(ec).string();
+    return cwd.empty() ? "./" : cwd.back() == '/' ? cwd : cwd + "/";
 }
 
 std::string HolderList(const std::vector<Holder>& holders) {

@@ -81,14 +81,16 @@ TEST_F(PipelineFixture, FramesOfAChunkAreHandedOverOnePerTick) {
     EXPECT_EQ(pipe->ReadyFrames(), 0u);
 }
 
-// Garbage, a bad sum, a cut frame and a frame too short for a request, each followed in its
-// chunk by a good frame: the good frame is found, and nothing is held afterwards.
+// Garbage, a bad sum, cut frames (one claiming more than the chunk holds) and a frame too short
+// for a request, each followed in its chunk by a good frame: the good frame is found at once,
+// and nothing is held afterwards.
 TEST_F(PipelineFixture, GarbageInAChunkIsSkippedToTheNextFrame) {
     const std::string good = Bytes(kWorkedRequest);
     const std::string badSum = good.substr(0, good.size() - 1) + "\x46";
     const std::string tooShort = Bytes("AA31026C0002AABB0165");
+    const std::string claimsMore = Request(std::string(3000, 'x')).substr(0, 100);
     for (const std::string& front :
-         {Bytes("AA310000000112345678"), badSum, good.substr(0, 20), tooShort}) {
+         {Bytes("AA310000000112345678"), badSum, good.substr(0, 20), claimsMore, tooShort}) {
         frames.clear();
         Receive(front + good);
         Ticks(3);
@@ -111,8 +113,12 @@ TEST_F(PipelineFixture, AnIncompleteFrameOnOnePortNeverDelaysAnother) {
     now += 1ms;
     Ticks(1);
     EXPECT_EQ(pipe->HeldBytes(1), 0u) << "given up";
-    // A request after the silence is not swallowed by the given-up frame.
-    Receive(Bytes(kWorkedRequest), 1);
+    // Again, with a frame that claims 60,000 bytes; after the window, before a tick gives it up,
+    // a full chunk that begins with a request: the stale frame does not hold the request.
+    std::string longCut = Request(std::string(60000, 'x')).substr(0, 2048);
+    Receive(longCut, 1);
+    now += kWindow + 1ms;
+    Receive(Bytes(kWorkedRequest) + longCut.substr(0, 2048 - 39), 1);
     Ticks(1);
     EXPECT_EQ(frames.size(), 2u);
 }

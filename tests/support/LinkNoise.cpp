@@ -10,7 +10,7 @@ std::string LinkNoise(std::size_t size, unsigned seed) {
     std::string noise;
     noise.reserve(size);
     while (noise.size() < size) {
-        noise += noise.size() % 512 == 0 ? kHead : std::string(1, static_cast<char>(rng()));
+        noise += noise.size() % 509 == 0 ? kHead : std::string(1, static_cast<char>(rng()));
     }
     noise.resize(size);
     return noise;

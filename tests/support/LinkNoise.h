@@ -7,7 +7,7 @@
 
 namespace testsupport {
 
-// `size` bytes: every 512 bytes a request head that claims the longest body (AA 31 02 05 FF FF),
+// `size` bytes: every 509 bytes a request head that claims the longest body (AA 31 02 05 FF FF),
 // random bytes between them.
 std::string LinkNoise(std::size_t size, unsigned seed);
 

@@ -89,6 +89,9 @@ int Field(const std::string& info, const std::string& label) {
 } // namespace
 
 XSession::~XSession() {
+    for (pid_t& client : clients_) {
+        End(client);
+    }
     End(manager_);
     End(server_);
     if (!dir_.empty()) {
@@ -102,9 +105,9 @@ bool XSession::Start() {
         error_ = "pipe failed";
         return false;
     }
-    server_ = Spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", kScreen,
-                     "-nolisten", "tcp"},
-                    fds[1]);
+    server_ = Spawn(
+        {"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", kScreen, "-nolisten", "tcp"},
+        fds[1]);
     close(fds[1]);
     std::string number = ReadDisplayNumber(fds[0]);
     close(fds[0]);
@@ -121,13 +124,17 @@ bool XSession::Start() {
     dir_ = mkdtemp(dir) != nullptr ? dir : "";
     std::ofstream(dir_ + "/jwmrc") << kJwmConfig;
     manager_ = Spawn({"jwm", "-f", dir_ + "/jwmrc"});
-    if (!WaitUntil([&] { return Tool("xwininfo -root -tree").find(kTrayGeometry) !=
-                                std::string::npos; },
-                   10000)) {
+    if (!WaitUntil(
+            [&] { return Tool("xwininfo -root -tree").find(kTrayGeometry) != std::string::npos; },
+            10000)) {
         error_ = "jwm's tray did not appear (is the jwm package installed?)";
         return false;
     }
     return true;
+}
+
+void XSession::StartClient(std::vector<std::string> args) {
+    clients_.push_back(Spawn(std::move(args)));
 }
 
 std::string XSession::Tool(const std::string& command) const {
@@ -171,7 +178,8 @@ std::string XSession::TrayIconOf(const std::string& instance) const {
     const std::string wmClass = "(\"" + instance + "\" ";
     while (std::getline(tree, line)) {
         std::size_t indent = line.find_first_not_of(' ');
-        if (indent != std::string::npos && indent >= 11 && line.find(wmClass) != std::string::npos) {
+        if (indent != std::string::npos && indent >= 11 &&
+            line.find(wmClass) != std::string::npos) {
             std::istringstream words(line);
             std::string id;
             words >> id;

@@ -22,6 +22,8 @@ public:
     const std::string& Error() const { return error_; }
     const std::string& Display() const { return display_; }
 
+    // Starts another X client (another program's window), ended with the session.
+    void StartClient(std::vector<std::string> args);
     // Runs an X client tool on this display; its standard output.
     std::string Tool(const std::string& command) const;
 
@@ -44,6 +46,7 @@ private:
     std::string dir_;
     pid_t server_ = -1;
     pid_t manager_ = -1;
+    std::vector<pid_t> clients_;
 };
 
 // Polls `condition` every 20 ms until it holds or `milliseconds` pass; returns it.

@@ -77,6 +77,10 @@ int main(int argc, char** argv) {
     if (!face.refusal.empty()) {
         std::fprintf(stderr, "dcrelay: %s\n", face.refusal.c_str());
     }
+    if (face.unattended) {
+        std::fprintf(stderr, "dcrelay: window face without a screen: message boxes and prompts "
+                             "are answered on standard error\n");
+    }
     std::unique_ptr<QCoreApplication> application = MakeApplication(face.face, argc, argv);
     Start start;
     start.programDir = app::ProgramDirectory(argc > 0 ? argv[0] : "");

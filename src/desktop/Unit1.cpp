@@ -43,6 +43,7 @@ constexpr int kLeftColumnWidth = 161;
 constexpr int kStripHeight = 33;
 constexpr int kTreeIndent = 22;
 constexpr int kListIconSize = 32;
+constexpr int kLogFlushMs = 200; // work-log lines reach the text area in batches this often
 
 QString U(const char* utf8) {
     return QString::fromUtf8(utf8);
@@ -223,8 +224,12 @@ QWidget* TForm1::BuildDataPage() {
     auto* page = new QWidget(this);
     Memo1 = new QPlainTextEdit(page);
     Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Memo1->setUndoRedoEnabled(false);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->installEventFilter(this);
+    logFlush_ = new QTimer(this);
+    logFlush_->setInterval(kLogFlushMs);
+    connect(logFlush_, &QTimer::timeout, this, &TForm1::FlushLog);
     Panel3 = new QFrame(page);
     Panel3->setFrameShape(QFrame::StyledPanel);
     Panel3->setFixedHeight(kStripHeight + 8);
@@ -479,21 +484,54 @@ void TForm1::ViewOperationRecords() {
     // Opened once the controller publishes the operation records.
 }
 
-// Memo1 follows the work log, newest line in view.
+// Memo1 follows the work log, newest line in view. Lines reach it in batches, five times a
+// second at most: laying out and painting one line at a time costs a text area about ten times
+// more, and a repaint (a few milliseconds) would otherwise follow each request as it is relayed.
+// The batch timer runs while lines keep coming, so its ticks do not follow the requests' pace.
 
 void TForm1::LineAppended(const std::string& line) {
-    Memo1->appendPlainText(FromGbk(line));
+    pendingLines_ << FromGbk(line);
+    if (!logFlush_->isActive()) {
+        logFlush_->start();
+    }
 }
 
 void TForm1::Cleared() {
+    pendingLines_.clear();
+    pendingDrop_ = 0;
+    shownLines_ = 0;
     Memo1->clear();
 }
 
 void TForm1::OldestDropped(std::size_t count) {
-    QTextCursor cursor(Memo1->document());
-    cursor.movePosition(QTextCursor::Start);
-    cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, static_cast<int>(count));
-    cursor.removeSelectedText();
+    pendingDrop_ += count;
+}
+
+void TForm1::FlushLog() {
+    if (pendingLines_.isEmpty() && pendingDrop_ == 0) {
+        logFlush_->stop();
+        return;
+    }
+    const std::size_t fromShown = std::min(pendingDrop_, shownLines_);
+    if (fromShown == shownLines_) {
+        Memo1->clear();
+    } else if (fromShown > 0) {
+        // Selected by position: moving a cursor block by block lays out every block it passes.
+        QTextCursor cursor(Memo1->document());
+        const int end =
+            Memo1->document()->findBlockByNumber(static_cast<int>(fromShown)).position();
+        cursor.setPosition(end, QTextCursor::KeepAnchor);
+        cursor.removeSelectedText();
+    }
+    shownLines_ -= fromShown;
+    pendingLines_.erase(pendingLines_.begin(),
+                        pendingLines_.begin() + static_cast<qsizetype>(pendingDrop_ - fromShown));
+    pendingDrop_ = 0;
+    if (!pendingLines_.isEmpty()) {
+        Memo1->appendPlainText(pendingLines_.join(QLatin1Char('\n')));
+        shownLines_ += static_cast<std::size_t>(pendingLines_.size());
+        pendingLines_.clear();
+    }
 }
 
 } // namespace desktop

@@ -7,6 +7,7 @@
 #include "app/MainView.h"
 #include "app/WorkLog.h"
 
+#include <QStringList>
 #include <QWidget>
 #include <memory>
 
@@ -20,6 +21,7 @@ class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QTabWidget;
+class QTimer;
 class QToolButton;
 class QTreeWidget;
 
@@ -117,8 +119,13 @@ private:
     void LineAppended(const std::string& line) override;
     void Cleared() override;
     void OldestDropped(std::size_t count) override;
+    void FlushLog();
 
     std::unique_ptr<app::MainController> controller_;
+    QTimer* logFlush_;
+    QStringList pendingLines_;    // appended, not yet in Memo1
+    std::size_t pendingDrop_ = 0; // oldest lines dropped from the log, not yet from Memo1
+    std::size_t shownLines_ = 0;  // lines in Memo1
     Dialogs dialogs_;
     bool hidesToTray_;
     bool firstShowing_ = true;

@@ -1,0 +1,203 @@
+// The main window offscreen, driven with clicks and keys: every command reaches its action, the
+// enabling of the commands during a scan and a download, the work log's text area, the close
+// rules, the tray icon and the download prompt.
+#include "app/PumpWait.h"
+#include "desktop/TrayIcon.h"
+#include "desktop/Unit1.h"
+#include "desktop/xinxi.h"
+#include "hostlink/HostSocket.h"
+#include "support/BaseSim.h"
+#include "support/EventPump.h"
+#include "support/Instance.h"
+#include "support/Widgets.h"
+#include "text/Gbk.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <gmock/gmock.h>
+
+using namespace std::chrono_literals;
+using testsupport::BaseSim;
+using testsupport::PumpUntil;
+
+namespace {
+
+QString U(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+
+struct MainWindow : testing::Test {
+    void SetUp() override { testsupport::EnsureWidgetApplication(); }
+    void TearDown() override {
+        form.reset();
+        app::SetProgramEnding(false);
+    }
+
+    // A window on a fresh installation; base station 1 simulated unless told otherwise.
+    void Open(bool station = true) {
+        inst = std::make_unique<testsupport::Instance>();
+        if (station) {
+            sim = std::make_unique<BaseSim>(
+                std::vector<std::string>{"--link", inst->Port("COM1"), "--stay"});
+            ASSERT_TRUE(sim->Start()) << sim->Error();
+        }
+        form = std::make_unique<desktop::TForm1>();
+        menu::DownloadPacing quick;
+        quick.beforeCycle = quick.afterBlockZero = quick.afterPacket = 1ms;
+        quick.beforeCycleRandom = 1;
+        quick.stopWait = quick.readyWait = 50ms;
+        controller =
+            &form->CreateController(inst->Dir(), app::Markers{}, inst->RuntimeDir(), "", quick);
+        controller->Create();
+        if (station) {
+            ASSERT_TRUE(PumpUntil([&] { return !controller->Scan().Scanning(); }, 5s));
+        }
+    }
+    // Shown to the operator: with a notification area the window hides, offscreen (no
+    // notification area) it minimises.
+    bool Shown() const { return form->isVisible() && !form->isMinimized(); }
+    QString Memo() {
+        PumpUntil([] { return false; }, 250ms); // the text area's next batch
+        return form->Memo1->toPlainText();
+    }
+    // Enabled: 参数设置, 基站设置, 连接基站, 开始下载, 停止下载.
+    std::string Enabled() const {
+        std::string e;
+        for (bool on : {form->btn_ParamSet->isEnabled(), form->btn_BaseSet->isEnabled(),
+                        form->btn_Conn2Router->isEnabled(), form->Button9->isEnabled(),
+                        form->Button12->isEnabled()}) {
+            e += on ? '1' : '0';
+        }
+        return e;
+    }
+
+    std::unique_ptr<testsupport::Instance> inst;
+    std::unique_ptr<BaseSim> sim;
+    std::unique_ptr<desktop::TForm1> form;
+    app::MainController* controller = nullptr;
+};
+
+TEST_F(MainWindow, LayoutCaptionsAndTheFirstPage) {
+    Open(false);
+    EXPECT_EQ(form->windowTitle(), U("无线点菜机管理"));
+    EXPECT_EQ(form->size(), QSize(908, 589));
+    EXPECT_FALSE(form->windowFlags() & Qt::WindowMinMaxButtonsHint);
+    EXPECT_EQ(form->PageControl1->tabText(0) + form->PageControl1->tabText(1) +
+                  form->PageControl1->tabText(2),
+              U("用户菜单下载数据中心"));
+    EXPECT_EQ(form->PageControl1->currentIndex(), 2);
+    EXPECT_TRUE(form->btn_ParamSet->font().bold());
+    EXPECT_EQ(form->btn_Conn2Router->text(), U("连接基站"));
+}
+
+TEST_F(MainWindow, CommandsReachTheirActionsAndTheDownloadDisablesTheCommandBar) {
+    Open();
+    EXPECT_EQ(Enabled(), "11111");
+    controller->Log().Clear();
+    QTest::mouseClick(form->btn_Conn2Router, Qt::LeftButton);
+    EXPECT_EQ(Memo(), U("搜索基站..."));
+    EXPECT_EQ(Enabled(), "10111") << "a scan disables 基站设置 and 开始下载";
+    ASSERT_TRUE(PumpUntil([&] { return Enabled() == "11111"; }, 5s)) << "until station 1 answers";
+
+    QTest::mouseClick(form->Button9, Qt::LeftButton);
+    EXPECT_EQ(Enabled(), "00001") << "a download leaves only 停止下载";
+    EXPECT_TRUE(sim->WaitForKind("start", 5s)) << "the start frame";
+    QTest::mouseClick(form->Button12, Qt::LeftButton);
+    EXPECT_EQ(Enabled(), "11111");
+    EXPECT_TRUE(form->Label7->text().isEmpty());
+
+    QTest::mouseClick(form->Button11, Qt::LeftButton);
+    EXPECT_EQ(controller->Log().LineCount(), 0u);
+    EXPECT_EQ(Memo(), "");
+}
+
+TEST_F(MainWindow, TheLogsTextAreaTakesTypingButNoLineBreakAndStaysBounded) {
+    Open(false);
+    controller->Log().Clear();
+    controller->Log().Append(text::ToGbk("第一行"));
+    EXPECT_EQ(Memo(), U("第一行"));
+    form->Memo1->moveCursor(QTextCursor::End);
+    QTest::keyClick(form->Memo1, Qt::Key_Return);
+    QTest::keyClick(form->Memo1, Qt::Key_Enter);
+    QTest::keyClicks(form->Memo1, "x");
+    EXPECT_EQ(form->Memo1->toPlainText(), U("第一行x"));
+
+    for (std::size_t i = 0; i < WorkLog::kCapacity + 10; ++i) {
+        controller->Log().Append(std::to_string(i));
+    }
+    Memo();
+    EXPECT_EQ(static_cast<std::size_t>(form->Memo1->blockCount()), controller->Log().LineCount());
+    EXPECT_EQ(form->Memo1->document()->firstBlock().text().toStdString(),
+              controller->Log().Lines().front());
+    EXPECT_EQ(form->Memo1->document()->lastBlock().text().toStdString(),
+              controller->Log().Lines().back());
+}
+
+TEST_F(MainWindow, CloseBoxAndStripHideWhileTheHostWindowExistsAndEndOnceItIsGone) {
+    Open(false);
+    hostlink::HostSocket hostWindow;
+    ASSERT_EQ(hostWindow.Open(inst->RuntimeDir(), 777), "");
+    controller->StartForHost("777");
+    form->ShowMainWindow();
+    ASSERT_TRUE(Shown());
+    // The strip outside "清除".
+    QTest::mouseClick(form->Panel3, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_TRUE(PumpUntil([&] { return !Shown(); }, 2s));
+    form->ShowMainWindow();
+    form->close();
+    EXPECT_TRUE(PumpUntil([&] { return !Shown(); }, 2s));
+    EXPECT_FALSE(app::ProgramEnding());
+
+    hostWindow.Close();
+    form->ShowMainWindow();
+    QTest::mouseClick(form->Panel3, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_TRUE(PumpUntil([] { return app::ProgramEnding(); }, 2s)) << "the host is gone";
+}
+
+TEST_F(MainWindow, TrayDoubleClickAndMenuEntryShowTheWindowASingleClickDoesNot) {
+    Open(false);
+    QSystemTrayIcon& tray = form->TrayIcon1->PlatformIcon();
+    EXPECT_TRUE(form->TrayIcon1->Active());
+    EXPECT_TRUE(form->TrayIcon1->ToolTip().isEmpty());
+    emit tray.activated(QSystemTrayIcon::Trigger);
+    EXPECT_FALSE(Shown());
+    emit tray.activated(QSystemTrayIcon::DoubleClick);
+    EXPECT_TRUE(Shown());
+    form->HideMainWindow();
+    ASSERT_EQ(form->PopupMenu1->actions().size(), 1);
+    EXPECT_EQ(form->N1->text(), U("显示窗口"));
+    form->N1->trigger();
+    EXPECT_TRUE(Shown());
+}
+
+TEST_F(MainWindow, ASecondReadyNoticeOpensASecondPromptOnTopOfTheFirst) {
+    Open();
+    QDialog* first = nullptr;
+    QDialog* second = nullptr;
+    QWidget* parent = nullptr;
+    testsupport::OnNextModal([&](QDialog* d) {
+        first = d;
+        parent = d->parentWidget();
+        testsupport::OnNextModal([&](QDialog* d2) {
+            second = d2;
+            static_cast<desktop::Tfrm_tishi*>(d2)->btn_Cancel->click();
+            QTest::mouseClick(static_cast<desktop::Tfrm_tishi*>(first)->btn_Start, Qt::LeftButton);
+        });
+        sim->Send("ready");
+    });
+    sim->Send("ready");
+    ASSERT_TRUE(PumpUntil([&] { return second != nullptr; }, 5s));
+    EXPECT_NE(first, second);
+    EXPECT_EQ(parent, form.get()) << "centred on the main window";
+    EXPECT_TRUE(sim->WaitForKind("start", 5s)) << "开始 of the first prompt sends the start frame";
+    EXPECT_FALSE(sim->WaitForKind("start", 300ms)) << "取消 of the second sends nothing";
+}
+
+} // namespace

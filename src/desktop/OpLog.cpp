@@ -52,24 +52,21 @@ Tfrm_OpLog::Tfrm_OpLog(QWidget* parent)
     resize(sizeHint().width(), 300);
 }
 
-void Tfrm_OpLog::AddRecord(const OperationRecord& record) {
+void Tfrm_OpLog::AddRecord(const app::OperationRecord& record) {
     const int row = StringGrid1->rowCount() - 1;
     StringGrid1->setItem(row, 0, FixedCell(QString::number(row + 1)));
-    StringGrid1->setItem(row, 1, new QTableWidgetItem(FromGbk(text::Trim(record.BaseId))));
-    StringGrid1->setItem(row, 2, new QTableWidgetItem(FromGbk(text::Trim(record.Handheld))));
+    StringGrid1->setItem(row, 1, new QTableWidgetItem(FromGbk(record.BaseId)));
+    StringGrid1->setItem(row, 2, new QTableWidgetItem(FromGbk(record.Handheld)));
     StringGrid1->setItem(row, 3, new QTableWidgetItem(FromGbk(record.Type)));
     StringGrid1->setItem(row, 4, new QTableWidgetItem(FromGbk(record.Data)));
     StringGrid1->insertRow(row + 1);
     StringGrid1->setItem(row + 1, 0, FixedCell({}));
 }
 
-void ShowOperationRecords(QWidget* parent, const std::vector<OperationRecord>& records,
-                          const std::string& baseId, const std::string& handheld) {
+void ShowOperationRecords(QWidget* parent, const std::vector<app::OperationRecord>& rows) {
     Tfrm_OpLog dialog(parent);
-    for (const OperationRecord& r : records) {
-        if (text::Trim(r.BaseId) == baseId && text::Trim(r.Handheld) == handheld) {
-            dialog.AddRecord(r);
-        }
+    for (const app::OperationRecord& row : rows) {
+        dialog.AddRecord(row);
     }
     dialog.exec();
 }

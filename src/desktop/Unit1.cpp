@@ -99,11 +99,7 @@ TForm1::TForm1(Dialogs dialogs)
     PlaceOnScreen();
 }
 
-TForm1::~TForm1() {
-    if (controller_) {
-        controller_->Log().RemoveListener(this);
-    }
-}
+TForm1::~TForm1() = default;
 
 app::MainController& TForm1::CreateController(const std::string& programDir,
                                               const app::Markers& markers,
@@ -112,10 +108,8 @@ app::MainController& TForm1::CreateController(const std::string& programDir,
                                               menu::DownloadPacing pacing) {
     controller_ = std::make_unique<app::MainController>(programDir, markers, *this, runtimeDir,
                                                         runtimeRefusal, pacing);
-    for (const std::string& line : controller_->Log().Lines()) {
-        LineAppended(line);
-    }
-    controller_->Log().AddListener(this);
+    commands_ = controller_.get();
+    state_ = controller_.get();
     return *controller_;
 }
 
@@ -181,7 +175,7 @@ QWidget* TForm1::BuildUserPage() {
     ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
     ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
     PopupMenu2 = new QMenu(this);
-    PopupMenu2->addAction(U("查看工作日志"), this, &TForm1::ViewOperationRecords);
+    PopupMenu2->addAction(U("查看工作日志"), this, [this] { commands_->ShowOperationRecords(); });
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(ListView1);
@@ -250,10 +244,10 @@ QWidget* TForm1::BuildDataPage() {
 void TForm1::BuildTray() {
     PopupMenu1 = new QMenu(this);
     N1 = PopupMenu1->addAction(U("显示窗口"));
-    connect(N1, &QAction::triggered, this, [this] { ShowMainWindow(); });
+    connect(N1, &QAction::triggered, this, [this] { commands_->ShowFromTray(); });
     TrayIcon1 = new TTrayIcon(this);
     TrayIcon1->SetIcon(ProgramIcon());
-    TrayIcon1->OnDblClick = [this](TTrayIcon*) { ShowMainWindow(); };
+    TrayIcon1->OnDblClick = [this](TTrayIcon*) { commands_->ShowFromTray(); };
     TrayIcon1->OnRightClick = [this](TTrayIcon*, Qt::MouseButton, Qt::KeyboardModifiers, int x,
                                      int y) { PopupMenu1->popup(QPoint(x, y)); };
     TrayIcon1->OnEndSession = [this](TTrayIcon*) {
@@ -265,17 +259,17 @@ void TForm1::BuildTray() {
 }
 
 void TForm1::ConnectCommands() {
-    connect(btn_ParamSet, &QToolButton::clicked, this,
-            [this] { controller_->ReloadConfiguration(); });
-    connect(btn_BaseSet, &QToolButton::clicked, this, [this] {});
+    connect(btn_ParamSet, &QToolButton::clicked, this, [this] { commands_->ParameterSettings(); });
+    connect(btn_BaseSet, &QToolButton::clicked, this, [this] { commands_->BaseStationSettings(); });
     connect(act_ScanBaseSet, &QAction::triggered, this,
-            [this] { controller_->act_ScanBaseSetExecute(); });
+            [this] { commands_->ConnectBaseStations(); });
     connect(ComboBox1, &QComboBox::activated, this, &TForm1::SelectorChosen);
     connect(TreeView1, &QTreeWidget::itemSelectionChanged, this, &TForm1::TreeSelected);
+    connect(ListView1, &QListWidget::currentRowChanged, this, &TForm1::ListSelected);
     connect(ListView1, &QListWidget::customContextMenuRequested, this, &TForm1::ListContextMenu);
-    connect(Button9, &QPushButton::clicked, this, [this] { controller_->startDownload(); });
-    connect(Button12, &QPushButton::clicked, this, [this] { controller_->stopDownload(); });
-    connect(Button11, &QPushButton::clicked, this, [this] { controller_->Log().Clear(); });
+    connect(Button9, &QPushButton::clicked, this, [this] { commands_->StartDownload(); });
+    connect(Button12, &QPushButton::clicked, this, [this] { commands_->StopDownload(); });
+    connect(Button11, &QPushButton::clicked, this, [this] { commands_->ClearLog(); });
     connect(qApp, &QGuiApplication::applicationStateChanged, this,
             &TForm1::ApplicationStateChanged);
 }
@@ -293,21 +287,21 @@ void TForm1::FirstShowing() {
     firstShowing_ = false;
     showNormal();
     if (hidesToTray_) {
-        controller_->WindowActivated(); // hides through the hide timer, as an activation does
+        commands_->WindowActivated(); // hides through the hide timer, as an activation does
     }
 }
 
 void TForm1::ApplicationStateChanged(Qt::ApplicationState state) {
     // Another program's window took the focus: the main window stops being the active window.
     // Moving between the window and its own dialogs keeps the application active.
-    if (state != Qt::ApplicationActive && isVisible() && !isMinimized() && controller_) {
-        controller_->WindowDeactivated();
+    if (state != Qt::ApplicationActive && isVisible() && !isMinimized() && commands_) {
+        commands_->WindowDeactivated();
     }
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
     event->ignore();
-    QTimer::singleShot(0, this, [this] { controller_->CloseRequest(); });
+    QTimer::singleShot(0, this, [this] { commands_->CloseRequest(); });
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
@@ -368,6 +362,20 @@ bool TForm1::AskDownloadPrompt() {
     return prompt.exec() == QDialog::Accepted;
 }
 
+// The two settings dialogs come with their own widgets; until they are built each sequence goes
+// straight on with what follows its dialog (the parameter sequence reloads, rebuilds and scans).
+void TForm1::OpenParameterDialog(const std::string& /*programDir*/) {}
+
+void TForm1::OpenBaseStationDialog(const std::vector<std::string>& /*names*/,
+                                   const app::BaseStationAccess& /*access*/) {}
+
+void TForm1::ShowOperationRecords(const std::vector<app::OperationRecord>& rows) {
+    if (dialogs_ == Dialogs::Unattended) {
+        return; // the viewer only shows; nothing to answer
+    }
+    desktop::ShowOperationRecords(this, rows);
+}
+
 // Commands and the download page.
 
 void TForm1::SetCommandEnabled(app::Command command, bool enabled) {
@@ -403,12 +411,12 @@ void TForm1::HandheldViewChanged() {
     DrawTree();
     DrawSelector();
     DrawList();
-    Label8->setText(FromGbk(controller_->HandheldPage().Label8));
+    Label8->setText(FromGbk(state_->HandheldPage().Label8));
     drawing_ = false;
 }
 
 void TForm1::DrawTree() {
-    const auto& nodes = controller_->HandheldPage().TreeView1;
+    const auto& nodes = state_->HandheldPage().TreeView1;
     bool same = TreeView1->topLevelItemCount() == static_cast<int>(nodes.size());
     for (int i = 0; same && i < TreeView1->topLevelItemCount(); ++i) {
         const QTreeWidgetItem* item = TreeView1->topLevelItem(i);
@@ -437,7 +445,7 @@ void TForm1::DrawTree() {
 }
 
 void TForm1::DrawSelector() {
-    const auto& page = controller_->HandheldPage();
+    const auto& page = state_->HandheldPage();
     QStringList names;
     for (const std::string& name : page.ComboBox1) {
         names << FromGbk(name);
@@ -453,35 +461,60 @@ void TForm1::DrawSelector() {
     ComboBox1->setCurrentIndex(page.ComboBox1Index);
 }
 
+// The list is refilled only when its items or their icons changed, so that a redraw for the
+// tree's sake keeps the list's scroll position.
 void TForm1::DrawList() {
-    const auto& page = controller_->HandheldPage();
-    ListView1->clear();
-    for (const auto& item : page.ListView1) {
-        new QListWidgetItem(HandheldStateIcon(item.State), FromGbk(item.Caption), ListView1);
+    const auto& items = state_->HandheldPage().ListView1;
+    bool same = ListView1->count() == static_cast<int>(items.size());
+    for (int i = 0; same && i < ListView1->count(); ++i) {
+        const auto& item = items[static_cast<std::size_t>(i)];
+        same = ListView1->item(i)->text() == FromGbk(item.Caption) &&
+               ListView1->item(i)->data(Qt::UserRole).toInt() == item.State;
     }
-    ListView1->setCurrentRow(page.ListView1Index);
+    if (!same) {
+        ListView1->clear();
+        for (const auto& item : items) {
+            auto* shown = new QListWidgetItem(HandheldStateIcon(item.State), FromGbk(item.Caption),
+                                              ListView1);
+            shown->setData(Qt::UserRole, item.State);
+        }
+    }
+    ListView1->setCurrentRow(state_->HandheldPage().ListView1Index);
 }
 
-void TForm1::SelectorChosen(int /*index*/) {
-    if (drawing_) {
-        return;
+void TForm1::SelectorChosen(int index) {
+    if (!drawing_) {
+        commands_->SelectStation(index);
     }
-    // Forwarded once the controller publishes the selector change.
 }
 
 void TForm1::TreeSelected() {
     if (drawing_) {
         return;
     }
-    // Forwarded once the controller publishes the tree selection.
+    const QList<QTreeWidgetItem*> selected = TreeView1->selectedItems();
+    if (selected.isEmpty()) {
+        commands_->SelectTreeNode(-1, -1);
+        return;
+    }
+    QTreeWidgetItem* item = selected.front();
+    QTreeWidgetItem* parent = item->parent();
+    if (parent == nullptr) {
+        commands_->SelectTreeNode(TreeView1->indexOfTopLevelItem(item), -1);
+    } else {
+        commands_->SelectTreeNode(TreeView1->indexOfTopLevelItem(parent),
+                                  parent->indexOfChild(item));
+    }
+}
+
+void TForm1::ListSelected(int row) {
+    if (!drawing_) {
+        commands_->SelectListItem(row);
+    }
 }
 
 void TForm1::ListContextMenu(const QPoint& at) {
     PopupMenu2->popup(ListView1->viewport()->mapToGlobal(at));
-}
-
-void TForm1::ViewOperationRecords() {
-    // Opened once the controller publishes the operation records.
 }
 
 // Memo1 follows the work log, newest line in view. Lines reach it in batches, five times a

@@ -1,11 +1,11 @@
 // TForm1: the main window. It owns the main controller, draws the controller's state (the
 // handheld view, the command enabling, the download page, the work log) and forwards the
-// operator's actions to it; it holds no relay logic.
+// operator's actions to it through MainCommands; it holds no relay logic.
 #pragma once
 
+#include "app/MainCommands.h"
 #include "app/MainController.h"
 #include "app/MainView.h"
-#include "app/WorkLog.h"
 
 #include <QStringList>
 #include <QWidget>
@@ -35,7 +35,7 @@ enum class Dialogs {
     Unattended // nobody sees the window: written to standard error, default button taken
 };
 
-class TForm1 : public QWidget, public app::MainView, private WorkLogListener {
+class TForm1 : public QWidget, public app::MainView {
     Q_OBJECT
 public:
     explicit TForm1(Dialogs dialogs = Dialogs::Shown);
@@ -64,6 +64,14 @@ public:
     void SetCycleLabel(const std::string& text) override;
     void SetProgress(int position, int maximum) override;
     bool AskDownloadPrompt() override;
+    void OpenParameterDialog(const std::string& programDir) override;
+    void OpenBaseStationDialog(const std::vector<std::string>& names,
+                               const app::BaseStationAccess& access) override;
+    void ShowOperationRecords(const std::vector<app::OperationRecord>& rows) override;
+    // The work log's changes: Memo1 follows the log.
+    void LineAppended(const std::string& line) override;
+    void Cleared() override;
+    void OldestDropped(std::size_t count) override;
 
     // Controls, named as on the window.
     QToolButton* btn_ParamSet;
@@ -111,17 +119,16 @@ private:
     // The operator's actions on the handheld view.
     void SelectorChosen(int index);
     void TreeSelected();
+    void ListSelected(int row);
     void ListContextMenu(const QPoint& at);
-    void ViewOperationRecords();
     void ApplicationStateChanged(Qt::ApplicationState state);
 
-    // WorkLogListener: Memo1 follows the work log.
-    void LineAppended(const std::string& line) override;
-    void Cleared() override;
-    void OldestDropped(std::size_t count) override;
     void FlushLog();
 
     std::unique_ptr<app::MainController> controller_;
+    // The controller as the window sees it: the operator's commands and the state it draws.
+    app::MainCommands* commands_ = nullptr;
+    const app::MainState* state_ = nullptr;
     QTimer* logFlush_;
     QStringList pendingLines_;    // appended, not yet in Memo1
     std::size_t pendingDrop_ = 0; // oldest lines dropped from the log, not yet from Memo1

@@ -1,5 +1,7 @@
 #include "support/Widgets.h"
 
+#include "app/PumpWait.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QTimer>
@@ -14,6 +16,13 @@ void EnsureWidgetApplication() {
         static char* argv[] = {name, nullptr};
         static QApplication app(argc, argv);
     }
+}
+
+void ClearProgramEnd() {
+    app::SetProgramEnding(false);
+    // exec() clears the application's quit request before it runs; the queued quit ends it.
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    QCoreApplication::exec();
 }
 
 void OnNextModal(std::function<void(QDialog*)> act) {

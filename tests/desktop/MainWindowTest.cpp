@@ -2,6 +2,8 @@
 // enabling of the commands during a scan and a download, the work log's text area, the close
 // rules, the tray icon and the download prompt.
 #include "app/PumpWait.h"
+#include "desktop/Icons.h"
+#include "desktop/OpLog.h"
 #include "desktop/TrayIcon.h"
 #include "desktop/Unit1.h"
 #include "desktop/xinxi.h"
@@ -16,11 +18,12 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QListWidget>
-#include <QPlainTextEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTextBlock>
+#include <QTableWidget>
 #include <QTest>
+#include <QTextBlock>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <gmock/gmock.h>
@@ -35,6 +38,20 @@ QString U(const char* utf8) {
     return QString::fromUtf8(utf8);
 }
 
+// The window with the two settings dialogs recorded instead of shown.
+struct RecordingForm : desktop::TForm1 {
+    void OpenParameterDialog(const std::string&) override { opened.push_back("parameters"); }
+    void OpenBaseStationDialog(const std::vector<std::string>& names,
+                               const app::BaseStationAccess&) override {
+        std::string shown = "stations";
+        for (const std::string& name : names) {
+            shown += " " + text::ToUtf8(name);
+        }
+        opened.push_back(shown);
+    }
+    std::vector<std::string> opened;
+};
+
 struct MainWindow : testing::Test {
     void SetUp() override { testsupport::EnsureWidgetApplication(); }
     void TearDown() override {
@@ -44,13 +61,15 @@ struct MainWindow : testing::Test {
 
     // A window on a fresh installation; base station 1 simulated unless told otherwise.
     void Open(bool station = true) {
-        inst = std::make_unique<testsupport::Instance>();
+        if (!inst) {
+            inst = std::make_unique<testsupport::Instance>();
+        }
         if (station) {
             sim = std::make_unique<BaseSim>(
                 std::vector<std::string>{"--link", inst->Port("COM1"), "--stay"});
             ASSERT_TRUE(sim->Start()) << sim->Error();
         }
-        form = std::make_unique<desktop::TForm1>();
+        form = std::make_unique<RecordingForm>();
         menu::DownloadPacing quick;
         quick.beforeCycle = quick.afterBlockZero = quick.afterPacket = 1ms;
         quick.beforeCycleRandom = 1;
@@ -86,6 +105,28 @@ struct MainWindow : testing::Test {
     app::MainController* controller = nullptr;
 };
 
+QStringList Texts(const QTreeWidgetItem* node) {
+    QStringList texts;
+    for (int i = 0; i < node->childCount(); ++i) {
+        texts << node->child(i)->text(0);
+    }
+    return texts;
+}
+
+// The list as captions, a '*' after a logged-in handheld, '>' before the selected one.
+QString List(const QListWidget* list) {
+    QStringList items;
+    for (int i = 0; i < list->count(); ++i) {
+        items << (list->currentRow() == i ? ">" : "") + list->item(i)->text() +
+                     (list->item(i)->data(Qt::UserRole).toInt() == 2 ? "*" : "");
+    }
+    return items.join(' ');
+}
+
+void ClickItem(QTreeWidget* tree, QTreeWidgetItem* item) {
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(item).center());
+}
+
 TEST_F(MainWindow, LayoutCaptionsAndTheFirstPage) {
     Open(false);
     EXPECT_EQ(form->windowTitle(), U("无线点菜机管理"));
@@ -119,6 +160,89 @@ TEST_F(MainWindow, CommandsReachTheirActionsAndTheDownloadDisablesTheCommandBar)
     QTest::mouseClick(form->Button11, Qt::LeftButton);
     EXPECT_EQ(controller->Log().LineCount(), 0u);
     EXPECT_EQ(Memo(), "");
+}
+
+TEST_F(MainWindow, SettingsButtonsRunTheirSequences) {
+    Open();
+    auto& opened = static_cast<RecordingForm&>(*form).opened;
+    QTest::mouseClick(form->btn_BaseSet, Qt::LeftButton);
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0], "stations 基站1 基站2 基站3 基站4");
+
+    inst->WriteRegistry({{"007"}, {}, {}, {}, {"009"}});
+    QTest::mouseClick(form->btn_BaseSet, Qt::LeftButton);
+    EXPECT_EQ(form->TreeView1->topLevelItem(0)->child(0)->text(0), "005") << "nothing reloaded";
+    QTest::mouseClick(form->btn_ParamSet, Qt::LeftButton);
+    EXPECT_EQ(opened.at(2), "parameters");
+    EXPECT_EQ(form->TreeView1->topLevelItem(0)->child(0)->text(0), "007") << "reloaded";
+    EXPECT_EQ(form->ComboBox1->count(), 5);
+    EXPECT_EQ(form->ComboBox1->currentIndex(), -1) << "a fifth section: no choice";
+    EXPECT_EQ(form->ListView1->count(), 0);
+    EXPECT_TRUE(PumpUntil([&] { return Enabled() == "10101"; }, 2s)) << "and scans again";
+    ASSERT_TRUE(PumpUntil([&] { return Enabled() == "11111"; }, 5s));
+    QTest::mouseClick(form->btn_BaseSet, Qt::LeftButton);
+    EXPECT_EQ(opened.at(3), "stations 基站1 基站2 基站3 基站4 基站5");
+}
+
+TEST_F(MainWindow, HandheldViewFollowsSelectorTreeAndLogIn) {
+    testsupport::InstanceSettings s;
+    s.ids = {"02", "03", "04", ""};
+    inst = std::make_unique<testsupport::Instance>(s);
+    inst->WriteRegistry({{"005", "007"}, {}, {"031", "032"}});
+    Open();
+    form->show();
+    QTreeWidget* tree = form->TreeView1;
+    ASSERT_EQ(tree->topLevelItemCount(), 3);
+    EXPECT_EQ(tree->topLevelItem(0)->text(0) + tree->topLevelItem(2)->text(0), U("基站1基站3"));
+    EXPECT_EQ(Texts(tree->topLevelItem(0)).join(' '), "005 007");
+    EXPECT_TRUE(tree->topLevelItem(0)->icon(0).isNull()) << "stations carry no icon";
+    EXPECT_EQ(form->ComboBox1->currentText(), U("基站1"));
+    EXPECT_EQ(List(form->ListView1), "005 007");
+    EXPECT_EQ(form->Label8->text(), "01");
+
+    form->ComboBox1->setFocus();
+    QTest::keyClick(form->ComboBox1, Qt::Key_Down);
+    QTest::keyClick(form->ComboBox1, Qt::Key_Down);
+    EXPECT_EQ(List(form->ListView1), "031 032");
+
+    ClickItem(tree, tree->topLevelItem(1));
+    EXPECT_EQ(form->ComboBox1->currentText(), U("基站2"));
+    EXPECT_EQ(List(form->ListView1), "") << "a station without handhelds";
+
+    ClickItem(tree, tree->topLevelItem(0)->child(1));
+    EXPECT_EQ(form->ComboBox1->currentText(), U("基站1"));
+    EXPECT_EQ(List(form->ListView1), "005 >007") << "a handheld under another station";
+    EXPECT_EQ(form->Label8->text(), "01");
+
+    sim->Send("req 5 DL CNS0090008000 999     ");
+    auto loggedIn = [&] {
+        return tree->topLevelItem(0)->child(0)->icon(0).cacheKey() ==
+               desktop::HandheldStateIcon(2).cacheKey();
+    };
+    ASSERT_TRUE(PumpUntil(loggedIn, 5s)) << "the tree's icon turns at once";
+    EXPECT_EQ(List(form->ListView1), "005 >007") << "the list's on the next refill";
+    ClickItem(tree, tree->topLevelItem(0));
+    EXPECT_EQ(List(form->ListView1), "005* 007");
+
+    // "查看工作日志": nothing without a selected handheld, else the viewer (no records are kept).
+    int viewers = 0;
+    int rows = 0;
+    testsupport::OnNextModal([&](QDialog* d) {
+        ++viewers;
+        rows = static_cast<desktop::Tfrm_OpLog*>(d)->StringGrid1->rowCount();
+        d->accept();
+    });
+    QAction* view = form->PopupMenu2->actions().at(0);
+    EXPECT_EQ(view->text(), U("查看工作日志"));
+    view->trigger();
+    EXPECT_EQ(viewers, 0);
+    QListWidget* list = form->ListView1;
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->item(1)).center());
+    EXPECT_EQ(List(list), "005* >007");
+    view->trigger();
+    EXPECT_EQ(viewers, 1);
+    EXPECT_EQ(rows, 1);
 }
 
 TEST_F(MainWindow, TheLogsTextAreaTakesTypingButNoLineBreakAndStaysBounded) {

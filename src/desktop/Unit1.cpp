@@ -144,13 +144,16 @@ QWidget* TForm1::BuildLeftColumn() {
     strip->setFixedHeight(kStripHeight);
     Label6 = new QLabel(U("基站"), strip);
     ComboBox1 = new QComboBox(strip);
+    // The selector gives way to the status label, which must show "基站未连接" whole.
     ComboBox1->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    ComboBox1->setMinimumContentsLength(4);
+    ComboBox1->setMinimumContentsLength(1);
+    ComboBox1->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     Label8 = new QLabel(strip);
+    Label8->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Preferred);
     SetTextColour(Label8, Qt::red);
     auto* row = new QHBoxLayout(strip);
     row->setContentsMargins(2, 2, 2, 2);
-    row->setSpacing(4);
+    row->setSpacing(3);
     row->addWidget(Label6);
     row->addWidget(ComboBox1, 1);
     row->addWidget(Label8);

@@ -10,7 +10,6 @@
 #include "support/BaseSim.h"
 #include "support/EventPump.h"
 #include "support/Instance.h"
-#include "text/Files.h"
 #include "text/Gbk.h"
 
 #include <QApplication>
@@ -31,18 +30,11 @@ std::string outDir;
 int failures = 0;
 
 void Save(QWidget& widget, const std::string& name) {
+    QCoreApplication::sendPostedEvents(); // pending layout changes first
     const std::string path = outDir + "/" + name;
     bool ok = widget.grab().save(QString::fromStdString(path));
     std::printf("%s %s\n", ok ? "wrote" : "FAILED", path.c_str());
     failures += ok ? 0 : 1;
-}
-
-// Three stations; the second has no handhelds.
-void WriteRegistry(const testsupport::Instance& inst) {
-    std::string reg = "[" + text::ToGbk("基站") + "1]\r\nPDA1=005\r\nPDA2=007\r\nPDA3=012\r\n" +
-                      "PDA4=021\r\nPDA5=108\r\nPDA6=115\r\n[" + text::ToGbk("基站") +
-                      "2]\r\nPDA1=\r\n[" + text::ToGbk("基站") + "3]\r\nPDA1=031\r\nPDA2=032\r\n";
-    text::WriteFileAtomic(inst.Dir() + "基站.ini", reg);
 }
 
 // The download page and the two dialogs, from inside a running download cycle.
@@ -51,7 +43,7 @@ void ShootDownload(desktop::TForm1& window, app::MainController& controller) {
     Save(window, "main-download.png");
 
     desktop::Tfrm_OpLog viewer(&window);
-    viewer.AddRecord({"02", "007", "DL", "CNS0090008000"});
+    viewer.AddRecord({"02", "007", "DL", "CNS0090008000"}); // the system keeps none; a sample
     viewer.show();
     Save(viewer, "oplog.png");
     desktop::Tfrm_tishi prompt(&window);
@@ -73,7 +65,7 @@ int main(int argc, char** argv) {
     settings.ports = {"COM1", "COM2", "", ""};
     settings.ids = {"02", "03", "04", ""};
     testsupport::Instance inst(settings);
-    WriteRegistry(inst);
+    inst.WriteRegistry({{"005", "007", "012", "021", "108", "115"}, {}, {"031", "032"}});
     testsupport::BaseSim base(
         {"--link", inst.Port("COM1"), "--stay", "--channel", "12", "--notice-delay", "200"},
         testsupport::BaseSim::BuiltProgram("dcrelay-basesim"));
@@ -92,6 +84,9 @@ int main(int argc, char** argv) {
     base.Send("req 7 DL t=120000000000 CNS0090008000 999     ");
     testsupport::PumpUntil(
         [&] { return controller.HandheldPage().TreeView1[0].Children[1].State == 2; }, 5s);
+    controller.SelectStation(0); // the list shows the log-in once refilled
+    window.ListView1->setCurrentRow(1);
+    testsupport::PumpFor(300ms); // the log's last lines reach its text area
 
     window.PageControl1->setCurrentIndex(0);
     Save(window, "main-user.png");

@@ -1,15 +1,19 @@
 // The relay program end to end: dcrelay-hostsim starts dcrelay in a temporary installation and
 // plays the host; dcrelay-basesim plays base station 1 with its handhelds.
 #include "baselink/xyTypeConv.h"
+#include "hostlink/HostSocket.h"
 #include "support/BaseSim.h"
 #include "support/Instance.h"
 #include "text/Files.h"
+#include "text/Gbk.h"
 
 #include <fcntl.h>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/types.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -37,6 +41,7 @@ struct RelayProcessTest : ::testing::Test {
     std::unique_ptr<Instance> inst;
     std::unique_ptr<BaseSim> base;
     std::unique_ptr<BaseSim> host;
+    bool logToFile = false; // the relay's work log (its standard error) goes to LogFile()
 
     void StartAll(std::vector<std::string> hostArgs, const InstanceSettings& s = {}) {
         inst = std::make_unique<Instance>(s);
@@ -50,6 +55,9 @@ struct RelayProcessTest : ::testing::Test {
         args.push_back(inst->Relay());
         host = std::make_unique<BaseSim>(args, BaseSim::BuiltProgram("dcrelay-hostsim"));
         host->SetReadyEvent("started");
+        if (logToFile) {
+            host->SetErrorFile(LogFile());
+        }
         ASSERT_TRUE(host->Start()) << host->Error();
         ASSERT_TRUE(
             host->WaitFor([](const SimLine& l) { return l.Str("kind") == "announcement"; }, 5s));
@@ -65,6 +73,32 @@ struct RelayProcessTest : ::testing::Test {
     int EndRelay() {
         host->Send("close");
         return host->WaitExit(5s);
+    }
+    std::string LogFile() const { return inst->Dir() + "relay.log"; }
+    // Waits until the relay's work log holds a line containing `part` (UTF-8).
+    bool WaitForLogLine(const std::string& part, std::chrono::milliseconds timeout) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        do {
+            if (text::ReadFile(LogFile()).value_or("").find(part) != std::string::npos) {
+                return true;
+            }
+            std::this_thread::sleep_for(20ms);
+        } while (std::chrono::steady_clock::now() < deadline);
+        return false;
+    }
+    // Posts `count` messages with code `code` to the relay as fast as it takes them.
+    bool PostBurst(int count, std::int32_t code) {
+        const auto pid = static_cast<unsigned>(host->Seen().front().Int("relay_pid"));
+        const auto deadline = std::chrono::steady_clock::now() + 60s;
+        for (int i = 0; i < count; ++i) {
+            while (!hostlink::PostMessage(inst->RuntimeDir(), pid, {1, code})) {
+                if (std::chrono::steady_clock::now() > deadline) {
+                    return false; // the relay takes no more messages
+                }
+                std::this_thread::sleep_for(100us);
+            }
+        }
+        return true;
     }
 };
 
@@ -295,5 +329,64 @@ TEST_F(RelayProcessTest, RequestsAreAnsweredDuringABroadcast) {
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->Str("text"), "好");
     EXPECT_TRUE(base->WaitForKind("packet", 5s)) << "the broadcast goes on";
+    EXPECT_EQ(EndRelay(), 0);
+}
+
+TEST_F(RelayProcessTest, TenThousandReplyReadyMessagesInABurstAnswerTheRequestOnce) {
+    logToFile = true;
+    StartAll({"--no-reply"});
+    base->Send("req 5 KT 01");
+    ASSERT_TRUE(Request());
+    host->Send("write-reply KT   005\\n1\\n");
+    ASSERT_TRUE(host->WaitForEvent("reply", 5s));
+    ASSERT_TRUE(PostBurst(10000, 1))
+        << "the relay stopped: " << host->WaitForEvent("exit", 1s).value_or(SimLine()).Text();
+    auto reply = Reply(10s);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->Int("handheld"), 5);
+    // Once the relay has read the whole burst (the no-operation message after it), the next
+    // request goes to the host and waits for a reply of its own.
+    ASSERT_TRUE(PostBurst(1, 11));
+    ASSERT_TRUE(WaitForLogLine("发来的消息[11]", 30s));
+    base->Send("req 108 KT 02");
+    ASSERT_TRUE(Request(5s));
+    EXPECT_FALSE(Reply(700ms)) << "answered by the burst or twice";
+    host->Send("write-reply KT   108\\n2\\n");
+    host->Send("ready");
+    reply = Reply();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->Int("handheld"), 108);
+    EXPECT_EQ(reply->Str("text"), "2");
+    EXPECT_FALSE(Reply(300ms));
+    EXPECT_EQ(EndRelay(), 0);
+}
+
+TEST_F(RelayProcessTest, RequestsWhileTheExchangeDirectoryIsGoneAreAnsweredOnceItIsBack) {
+    logToFile = true;
+    StartAll({"--reply", "好\\n"});
+    std::filesystem::remove_all(inst->Exchange());
+    base->Send("req 5 KT 01");
+    base->Send("req 108 KT 02");
+    ASSERT_TRUE(WaitForLogLine("秒后重试", 5s));
+    std::this_thread::sleep_for(1s);
+    std::filesystem::create_directory(inst->Exchange());
+    for (long long handheld : {5, 108}) {
+        auto reply = Reply();
+        ASSERT_TRUE(reply) << handheld;
+        EXPECT_EQ(reply->Int("handheld"), handheld);
+    }
+    EXPECT_FALSE(Reply(500ms)) << "answered twice";
+    EXPECT_EQ(EndRelay(), 0);
+}
+
+TEST_F(RelayProcessTest, AStaleR1txtBesideTheHostsR1TXTIsNeverRead) {
+    StartAll({"--reply", "新\\n"});
+    text::WriteFileAtomic(inst->Exchange() + "R1.txt", "KT   005\r\n" + text::ToGbk("旧") + "\r\n");
+    for (const char* request : {"req 5 KT 01", "req 108 KT 02"}) {
+        base->Send(request);
+        auto reply = Reply();
+        ASSERT_TRUE(reply) << request;
+        EXPECT_EQ(reply->Str("text"), "新") << request;
+    }
     EXPECT_EQ(EndRelay(), 0);
 }

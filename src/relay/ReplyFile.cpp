@@ -3,6 +3,7 @@
 #include "relay/OperationNames.h"
 #include "text/Gbk.h"
 
+#include <algorithm>
 #include <string_view>
 
 namespace relay {
@@ -26,12 +27,13 @@ std::string LinesWithCrLf(const std::string& bytes, std::size_t from) {
     std::string lines;
     lines.reserve(bytes.size() - from + 2);
     for (std::size_t i = from; i < bytes.size();) {
-        if (IsLineBreak(bytes[i])) {
-            lines += kLineEnd;
-            i = AfterLineBreak(bytes, i);
-        } else {
-            lines += bytes[i++];
+        const std::size_t lineBreak = std::min(bytes.find_first_of("\r\n", i), bytes.size());
+        lines.append(bytes, i, lineBreak - i);
+        if (lineBreak == bytes.size()) {
+            break;
         }
+        lines += kLineEnd;
+        i = AfterLineBreak(bytes, lineBreak);
     }
     if (!IsLineBreak(bytes.back())) {
         lines += kLineEnd;

@@ -33,14 +33,14 @@ void ReplyHandler::ReplyReady() {
 // waits of a run, it only records the message, so runs never nest however fast messages come.
 void ReplyHandler::Record(std::uint64_t request, bool settle) {
     static const std::string kQueued = text::ToGbk("上一回复仍在处理,本次回复通知稍后处理.");
-    Notices* last = pending_.empty() ? nullptr : &pending_.back();
-    if (last != nullptr && last->request == request && last->settle == settle) {
-        // Another message for the same request. While none is with the host the messages are
-        // ignored anyway: one stands for them all.
-        last->count += request != 0 ? 1 : 0;
-    } else {
-        pending_.push_back(Notices{request, settle});
+    if (!pending_.empty() && pending_.back().request == request &&
+        pending_.back().settle == settle) {
+        // A repeat of the message before it, while a run goes on: counted, not kept. While no
+        // request is with the host such messages are ignored anyway: one stands for them all.
+        pending_.back().count += request != 0 ? 1 : 0;
+        return;
     }
+    pending_.push_back(Notices{request, settle});
     if (running_) {
         log_.Append(kQueued);
         return;
@@ -52,6 +52,10 @@ void ReplyHandler::RunPending() {
     running_ = true;
     std::exception_ptr firstError;
     while (!pending_.empty() && !waits_.Ending()) {
+        if (AnsweredAlready(pending_.front().request)) {
+            pending_.pop_front(); // one work-log line for all its messages
+            continue;
+        }
         const Notices next = pending_.front();
         if (--pending_.front().count == 0) {
             pending_.pop_front();
@@ -71,10 +75,10 @@ void ReplyHandler::RunPending() {
     }
 }
 
+// Only a run completes the head, and runs do not nest: the head that was the message's request
+// before the waits still is after them.
 void ReplyHandler::RunOnce(std::uint64_t request, bool settle) {
-    // Only a run completes the head, and runs do not nest: a request answered already needs
-    // no waiting for.
-    if (AnsweredAlready(request) || (settle && !Settle())) {
+    if (settle && !Settle()) {
         return;
     }
     waits_.Wait(100);

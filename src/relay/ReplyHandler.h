@@ -28,8 +28,8 @@ public:
 
     // The host has posted reply-ready. The message belongs to the request that is with the host
     // now (none when the queue is empty). Runs do not nest: a message that comes while one is
-    // being handled is recorded at once and handled after it, in arrival order, and one whose
-    // request has been answered meanwhile only adds a work-log line. So every request is
+    // being handled is recorded at once and handled after it, in arrival order, and those whose
+    // request has been answered meanwhile only add a work-log line. So every request is
     // answered once, from a reply that the host wrote for it, and a flood of messages costs
     // neither stack nor memory: repeats for one request are kept as a count. An error of a run
     // (R2.txt cannot be written; the handheld is answered all the same) goes to the caller once

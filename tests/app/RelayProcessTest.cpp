@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <iostream>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/types.h>
@@ -41,8 +42,14 @@ struct RelayProcessTest : ::testing::Test {
     std::unique_ptr<Instance> inst;
     std::unique_ptr<BaseSim> base;
     std::unique_ptr<BaseSim> host;
-    bool logToFile = false; // the relay's work log (its standard error) goes to relay.log
 
+    // The relay's work log (its standard error) goes to a file, shown when a test fails.
+    std::string LogFile() const { return inst->Dir() + "relay.log"; }
+    void TearDown() override {
+        if (HasFailure() && inst) {
+            std::cerr << text::ReadFile(LogFile()).value_or("") << std::flush;
+        }
+    }
     void StartAll(std::vector<std::string> hostArgs, const InstanceSettings& s = {}) {
         inst = std::make_unique<Instance>(s);
         base = std::make_unique<BaseSim>(
@@ -55,14 +62,25 @@ struct RelayProcessTest : ::testing::Test {
         args.push_back(inst->Relay());
         host = std::make_unique<BaseSim>(args, BaseSim::BuiltProgram("dcrelay-hostsim"));
         host->SetReadyEvent("started");
-        if (logToFile) {
-            host->SetErrorFile(inst->Dir() + "relay.log");
-        }
+        host->SetErrorFile(LogFile());
         ASSERT_TRUE(host->Start()) << host->Error();
         ASSERT_TRUE(
             host->WaitFor([](const SimLine& l) { return l.Str("kind") == "announcement"; }, 5s));
-        // The scan has connected once the station answered its query.
+        // Connected: the station's answer to the query has been taken as a chunk of its own,
+        // so a request sent now cannot share it.
         ASSERT_TRUE(base->WaitFor([](const SimLine& l) { return l.Kind() == "query"; }, 5s));
+        ASSERT_TRUE(WaitForLogLine("成功连接基站", 5s));
+    }
+    // Waits until the relay's work log holds a line containing `part` (UTF-8).
+    bool WaitForLogLine(const std::string& part, std::chrono::milliseconds timeout) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (text::ReadFile(LogFile()).value_or("").find(part) == std::string::npos) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return false;
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        return true;
     }
     std::optional<SimLine> Reply(std::chrono::milliseconds t = 5s) {
         return base->WaitForKind("reply", t);
@@ -321,7 +339,6 @@ TEST_F(RelayProcessTest, RequestsAreAnsweredDuringABroadcast) {
 }
 
 TEST_F(RelayProcessTest, TenThousandReplyReadyMessagesInABurstAnswerTheRequestOnce) {
-    logToFile = true;
     StartAll({"--no-reply"});
     base->Send("req 5 KT 01");
     ASSERT_TRUE(Request());

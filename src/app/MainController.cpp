@@ -2,6 +2,8 @@
 
 #include "app/PumpWait.h"
 #include "baselink/SerialPortList.h"
+#include "hostlink/HostProtocol.h"
+#include "menu/DownloadImage.h"
 #include "relay/OperationNames.h"
 #include "text/Files.h"
 #include "text/Gbk.h"
@@ -15,6 +17,37 @@ namespace {
 
 const std::string& kWindowCaption() {
     return text::Fixed("无线点菜机管理");
+}
+
+// The four ports as the recovery of a hung-up port sees them. The scan opens and closes them
+// itself while it runs, so the recovery waits for it.
+class ControllerReopener : public PortReopener {
+public:
+    explicit ControllerReopener(MainController& c) : c_(c) {}
+    bool MayReopen() const override { return !ProgramEnding() && !c_.Scan().Scanning(); }
+    bool ReopenSlot(int slot) override {
+        TComm& comm = c_.Comm(slot);
+        if (comm.Opened() && !comm.HungUp()) {
+            return true; // the scan has reopened it meanwhile
+        }
+        comm.CloseComm();
+        try {
+            comm.OpenComm();
+            return true;
+        } catch (const ECommsError&) {
+            return false;
+        }
+    }
+    void Log(const std::string& line) override { c_.Log().Append(line); }
+
+private:
+    MainController& c_;
+};
+
+// Temporary files of writes that an earlier run did not finish (it was killed).
+void RemoveLeftoverTemporaries(const config::AppSettings& settings) {
+    text::RemoveLeftoverTemporaries(text::DirName(settings.ExchangeDir + hostlink::kRequestFile));
+    text::RemoveLeftoverTemporaries(text::DirName(settings.MenuDir + menu::kImageFile));
 }
 
 } // namespace
@@ -33,6 +66,8 @@ MainController::MainController(const std::string& programDir, const Markers& mar
     menu::DownloadView& page = *this;
     download_ = std::make_unique<menu::DownloadBroadcast>(ports, page, settings_.MenuDir,
                                                           markers_.DebugLogging, log_, pacing);
+    reopener_ = std::make_unique<ControllerReopener>(*this);
+    portRecovery_ = std::make_unique<PortRecovery>(*reopener_);
     SetUpPorts();
     SetUpPipeline();
     dirChange1_.SetDirectory("D:\\RF\\");
@@ -77,6 +112,11 @@ void MainController::SetUpPorts() {
         comm->SetDtrControl(slot == 1 ? TDtrControl::DtrDisable : TDtrControl::DtrEnable);
         comm->OnReceiveData = [this](TComm* sender, const char* buffer, std::uint16_t length) {
             pipeline_->Comm1ReceiveData(sender->Tag(), buffer, length);
+        };
+        comm->OnRequestHangup = [this](TComm* sender) {
+            if (sender->HungUp()) {
+                portRecovery_->HungUp(sender->Tag(), sender->CommName());
+            }
         };
         comm_[static_cast<std::size_t>(slot - 1)] = std::move(comm);
     }
@@ -133,6 +173,7 @@ bool MainController::Create() {
     if (text::Trim(settings_.MenuDir).empty()) {
         settings_.MenuDir = text::FindNoCase(programDir_, "txt") + "/";
     }
+    RemoveLeftoverTemporaries(settings_);
     if (!text::FileExists(settings_.MenuDir + "py.txt")) {
         view_.ShowMessage(kWindowCaption(), text::Fixed("不存在\"py.txt\",系统不能运行"));
         QTimer::singleShot(0, this, [this] { CloseRequest(); });

@@ -10,6 +10,7 @@
 #include "baselink/BaseConnection.h"
 #include "baselink/DataProcessor.h"
 #include "baselink/PdaReply.h"
+#include "baselink/PortRecovery.h"
 #include "baselink/SerialComm.h"
 #include "config/AppSettings.h"
 #include "config/HandheldRegistry.h"
@@ -146,6 +147,8 @@ private:
     admin::THandheldView handheldView_;
     PortCombo portCombo_;
     std::array<std::unique_ptr<TComm>, 4> comm_;
+    std::unique_ptr<PortReopener> reopener_; // reopens comm_ for portRecovery_
+    std::unique_ptr<PortRecovery> portRecovery_;
     BaseSender sender_;
     BaseConnection scan_;
     std::unique_ptr<ReceivePipeline> pipeline_;

@@ -4,6 +4,7 @@
 #include "app/MainController.h"
 #include "app/SignalWatch.h"
 #include "app/Startup.h"
+#include "hostlink/HostSocket.h"
 #include "hostlink/InstanceLock.h"
 #include "hostlink/RuntimeDir.h"
 #include "text/Gbk.h"
@@ -22,6 +23,9 @@ int main(int argc, char** argv) {
     if (runtime.ok &&
         lock.TryAcquire(runtime.path) == hostlink::InstanceLock::Result::HeldByAnother) {
         return 0;
+    }
+    if (lock.Held()) {
+        hostlink::RemoveDeadWindows(runtime.path); // sockets of relays that were killed
     }
 
     const app::RunMode mode = app::ChooseRunMode(markers, argc - 1);

@@ -24,9 +24,18 @@ enum class Durability { Synced, Cached };
 
 // Writes to a temporary file in the same directory and renames it over the old one, so that a
 // reader never sees half a file. Throws FileError with the system's reason on failure; the old
-// file is then untouched.
+// file is then untouched. The temporary file is named ".dcrelay-<writer's pid>-XXXXXX".
 void WriteFileAtomic(const std::string& path, const std::string& bytes,
                      Durability durability = Durability::Synced);
+
+// Removes from `dir` the temporary files of WriteFileAtomic whose writer died before its rename
+// (killed, a power cut): regular files named by its pattern whose writer process no longer
+// runs, and those of the older pattern without a pid (".dcrelay-XXXXXX"), whose writer cannot be
+// told. Everything else stays. Returns how many were removed.
+int RemoveLeftoverTemporaries(const std::string& dir);
+
+// True when a process with this id exists (also one of another user).
+bool ProcessRuns(long pid);
 
 // The path of `name` inside `dir` (dir is used as given, names are appended directly): the exact
 // name when it exists, else the first entry of dir that matches it without regard to ASCII case,

@@ -61,7 +61,7 @@ TEST(Files, OnlyTemporariesOfEndedWritersAreRemoved) {
     for (const auto& name : others) {
         WriteFileAtomic(d.path + name, "x");
     }
-    fs::create_directory(d.path + dead + "-dirDIR");
+    fs::create_symlink(d.path + "T1.txt", d.path + dead + "-linkTo"); // not a file of ours
 
     EXPECT_EQ(RemoveLeftoverTemporaries(d.path), 2);
     for (const auto& name : leftovers) {
@@ -70,7 +70,7 @@ TEST(Files, OnlyTemporariesOfEndedWritersAreRemoved) {
     for (const auto& name : others) {
         EXPECT_TRUE(fs::exists(d.path + name)) << name;
     }
-    EXPECT_TRUE(fs::exists(d.path + dead + "-dirDIR"));
+    EXPECT_TRUE(fs::is_symlink(d.path + dead + "-linkTo"));
 }
 
 TEST(Files, DirName) {

@@ -45,7 +45,7 @@ private:
 };
 
 // Temporary files of writes that an earlier run did not finish (it was killed).
-void RemoveLeftoverTemporaries(const config::AppSettings& settings) {
+void RemoveUnfinishedWrites(const config::AppSettings& settings) {
     text::RemoveLeftoverTemporaries(text::DirName(settings.ExchangeDir + hostlink::kRequestFile));
     text::RemoveLeftoverTemporaries(text::DirName(settings.MenuDir + menu::kImageFile));
 }
@@ -173,7 +173,7 @@ bool MainController::Create() {
     if (text::Trim(settings_.MenuDir).empty()) {
         settings_.MenuDir = text::FindNoCase(programDir_, "txt") + "/";
     }
-    RemoveLeftoverTemporaries(settings_);
+    RemoveUnfinishedWrites(settings_);
     if (!text::FileExists(settings_.MenuDir + "py.txt")) {
         view_.ShowMessage(kWindowCaption(), text::Fixed("不存在\"py.txt\",系统不能运行"));
         QTimer::singleShot(0, this, [this] { CloseRequest(); });

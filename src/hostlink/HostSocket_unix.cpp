@@ -4,12 +4,10 @@
 
 #include <cerrno>
 #include <cstring>
-#include <dirent.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
-#include <vector>
 
 namespace hostlink {
 namespace {
@@ -76,19 +74,6 @@ std::optional<unsigned long> HandleOfName(const std::string& name) {
     return std::stoul(name.substr(prefix));
 }
 
-std::vector<std::string> WindowNames(const std::string& runtimeDir) {
-    std::vector<std::string> names;
-    if (DIR* d = ::opendir(runtimeDir.c_str())) {
-        while (dirent* e = ::readdir(d)) {
-            if (HandleOfName(e->d_name)) {
-                names.emplace_back(e->d_name);
-            }
-        }
-        ::closedir(d);
-    }
-    return names;
-}
-
 // The sender's user id travels with every datagram once SO_PASSCRED is on.
 bool FromOwnUser(msghdr& header) {
     for (cmsghdr* c = CMSG_FIRSTHDR(&header); c != nullptr; c = CMSG_NXTHDR(&header, c)) {
@@ -109,9 +94,10 @@ std::string WindowPath(const std::string& runtimeDir, unsigned handle) {
 
 int RemoveDeadWindows(const std::string& runtimeDir) {
     int removed = 0;
-    for (const std::string& name : WindowNames(runtimeDir)) {
+    for (const std::string& name : text::EntryNames(runtimeDir)) {
+        const std::optional<unsigned long> handle = HandleOfName(name);
         const std::string path = runtimeDir + "/" + name;
-        if (!text::ProcessRuns(static_cast<long>(*HandleOfName(name))) && IsStaleSocket(path)) {
+        if (handle && !text::ProcessRuns(static_cast<long>(*handle)) && IsStaleSocket(path)) {
             removed += ::unlink(path.c_str()) == 0;
         }
     }

@@ -89,17 +89,6 @@ std::optional<long> TemporaryWriter(const std::string& name) {
     return std::stol(name.substr(prefix, dash - prefix));
 }
 
-std::vector<std::string> EntryNames(const std::string& dir) {
-    std::vector<std::string> names;
-    if (DIR* d = ::opendir(dir.c_str())) {
-        while (dirent* e = ::readdir(d)) {
-            names.emplace_back(e->d_name);
-        }
-        ::closedir(d);
-    }
-    return names;
-}
-
 bool IsRegularFile(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -190,6 +179,20 @@ std::string FindNoCase(const std::string& dir, const std::string& name) {
     }
     ::closedir(d);
     return found.empty() ? exact : found;
+}
+
+std::vector<std::string> EntryNames(const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (dirent* e = ::readdir(d)) {
+            const std::string name = e->d_name;
+            if (name != "." && name != "..") {
+                names.push_back(name);
+            }
+        }
+        ::closedir(d);
+    }
+    return names;
 }
 
 std::string DirName(const std::string& path) {

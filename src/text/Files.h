@@ -4,6 +4,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace text {
 
@@ -41,6 +42,9 @@ bool ProcessRuns(long pid);
 // name when it exists, else the first entry of dir that matches it without regard to ASCII case,
 // else dir + name. This lets "R1.TXT"/"R1.txt" and "txt/"/"Txt/" name one file.
 std::string FindNoCase(const std::string& dir, const std::string& name);
+
+// The names of the entries of a directory, without "." and ".."; none when it cannot be read.
+std::vector<std::string> EntryNames(const std::string& dir);
 
 // The directory part of a path including its final '/', or "" when there is none.
 std::string DirName(const std::string& path);

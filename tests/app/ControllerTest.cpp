@@ -85,15 +85,6 @@ TEST_F(ControllerTest, ScanConnectsSlotOneAndLogsTheChannel) {
     EXPECT_TRUE(view.enabledCommands[app::Command::BaseSet]);
 }
 
-TEST_F(ControllerTest, APortGivenAsADevicePathIsOpenedLikeAListedOne) {
-    inst = std::make_unique<Instance>();
-    InstanceSettings s;
-    s.ports[0] = Sim("unlisted").DevicePath(); // e.g. /dev/pts/3, which discovery never lists
-    inst->WriteSettings(s);
-    Start(s);
-    EXPECT_TRUE(WaitLog("成功连接基站：02 信道：01"));
-}
-
 TEST_F(ControllerTest, ChannelIndexFFShowsAs256AndShortAnswersLeaveNotConnected) {
     InstanceSettings s;
     s.ports = {"COM1", "COM2", "", ""};

@@ -1,10 +1,9 @@
-// What a process that was killed leaves behind, for tests of the clean-up at start-up.
+// What a killed process leaves behind, for tests of the clean-up at start-up.
 #pragma once
 
 #include <cstring>
 #include <string>
 #include <sys/socket.h>
-#include <sys/types.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,12 +22,8 @@ inline pid_t DeadPid() {
 
 // A socket file that nobody listens on any more; false when it could not be made.
 inline bool LeaveStaleSocket(const std::string& path) {
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    if (path.size() >= sizeof addr.sun_path) {
-        return false;
-    }
-    std::memcpy(addr.sun_path, path.data(), path.size());
+    sockaddr_un addr{AF_UNIX, {}};
+    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
     const int fd = ::socket(AF_UNIX, SOCK_DGRAM, 0);
     const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
     ::close(fd);

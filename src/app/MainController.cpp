@@ -1,6 +1,8 @@
 #include "app/MainController.h"
 
 #include "baselink/SerialPortList.h"
+#include "hostlink/HostProtocol.h"
+#include "menu/DownloadImage.h"
 #include "text/Files.h"
 #include "text/Gbk.h"
 
@@ -9,6 +11,41 @@
 #include <unistd.h>
 
 namespace app {
+namespace {
+
+// The four ports as the recovery of a hung-up port sees them. The scan opens and closes them
+// itself while it runs, so the recovery waits for it.
+class ControllerReopener : public PortReopener {
+public:
+    ControllerReopener(MainController& c, WorkLog& log) : c_(c), log_(log) {}
+    bool MayReopen() const override { return !ProgramEnding() && !c_.Scan().Scanning(); }
+    bool ReopenSlot(int slot) override {
+        TComm& comm = c_.Comm(slot);
+        if (comm.Opened() && !comm.HungUp()) {
+            return true; // the scan has reopened it meanwhile
+        }
+        comm.CloseComm();
+        try {
+            comm.OpenComm();
+            return true;
+        } catch (const ECommsError&) {
+            return false;
+        }
+    }
+    void Log(const std::string& line) override { log_.Append(line); }
+
+private:
+    MainController& c_;
+    WorkLog& log_;
+};
+
+// Temporary files of writes that an earlier run did not finish (it was killed).
+void RemoveUnfinishedWrites(const config::AppSettings& settings) {
+    text::RemoveLeftoverTemporaries(text::DirName(settings.ExchangeDir + hostlink::kRequestFile));
+    text::RemoveLeftoverTemporaries(text::DirName(settings.MenuDir + menu::kImageFile));
+}
+
+} // namespace
 
 MainController::MainController(const std::string& programDir, const Markers& markers,
                                MainView& view, const std::string& runtimeDir,
@@ -20,13 +57,18 @@ MainController::MainController(const std::string& programDir, const Markers& mar
              }),
       scan_(settings_, portCombo_, ports_, ports_.Sender(), log_, handheldPanel_, waits_),
       handheldPanel_(view_, settings_, scan_.ChannelText), hostLink_(log_, *this, &endpoint_),
-      relay_({settings_, registry_, log_, ports_.Sender(), handheldPanel_, hostLink_, waits_, retry_}),
+      relay_(
+          {settings_, registry_, log_, ports_.Sender(), handheldPanel_, hostLink_, waits_, retry_}),
       hideRule_(view_), downloadPage_(view_, hideRule_),
       download_(ports_, downloadPage_, settings_.MenuDir, markers_.DebugLogging, log_, waits_,
                 pacing) {
     log_.AddListener(&stderrLog_);
     log_.AddListener(&view_);
     TComm::SetProgramDirectory(programDir_);
+    reopener_ = std::make_unique<ControllerReopener>(*this, log_);
+    portRecovery_ = std::make_unique<PortRecovery>(*reopener_);
+    ports_.OnHangUp(
+        [this](int slot, const std::string& name) { portRecovery_->HungUp(slot, name); });
     SetUpPipeline();
     dirChange1_.SetDirectory("D:\\RF\\");
     dirChange1_.OnChangeWriteTime = [](desktop::TDirChange&, const desktop::TDirEntry&,
@@ -98,6 +140,7 @@ bool MainController::Create() {
     if (text::Trim(settings_.MenuDir).empty()) {
         settings_.MenuDir = text::FindNoCase(programDir_, "txt") + "/";
     }
+    RemoveUnfinishedWrites(settings_);
     if (!text::FileExists(settings_.MenuDir + "py.txt")) {
         view_.ShowMessage(WindowCaption(), text::Fixed("不存在\"py.txt\",系统不能运行"));
         QTimer::singleShot(0, this, [this] { CloseRequest(); });

@@ -17,6 +17,7 @@
 #include "app/WorkLog.h"
 #include "baselink/BaseConnection.h"
 #include "baselink/DataProcessor.h"
+#include "baselink/PortRecovery.h"
 #include "config/AppSettings.h"
 #include "config/HandheldRegistry.h"
 #include "desktop/DirChange.h"
@@ -114,8 +115,10 @@ private:
     StderrLogListener stderrLog_;
     config::AppSettings settings_;
     config::HandheldRegistry registry_;
-    PortCombo portCombo_;                       // the present serial ports
-    BaseStationPorts ports_;                    // Comm1 to Comm4 and the sender
+    PortCombo portCombo_;                    // the present serial ports
+    BaseStationPorts ports_;                 // Comm1 to Comm4 and the sender
+    std::unique_ptr<PortReopener> reopener_; // reopens a hung-up port for portRecovery_
+    std::unique_ptr<PortRecovery> portRecovery_;
     BaseConnection scan_;                       // "连接基站", tim_ScanBaseSet, ChannelText
     HandheldPanel handheldPanel_;               // tree, selector, status label, list
     std::unique_ptr<ReceivePipeline> pipeline_; // tim_DataProc and the chunk queue

@@ -3,12 +3,14 @@
 #include "app/WorkLog.h"
 #include "baselink/BaseFrame.h"
 #include "baselink/PdaReply.h"
+#include "baselink/SerialPortList.h"
 #include "baselink/xyTypeConv.h"
 #include "config/AppSettings.h"
 #include "text/Gbk.h"
 
 #include <algorithm>
 #include <exception>
+#include <filesystem>
 #include <strings.h>
 
 namespace {
@@ -51,6 +53,23 @@ void PortCombo::SelectNoCase(const std::string& name) {
     }
 }
 
+void PortCombo::OfferDevicePath(const std::string& name) {
+    std::error_code ec;
+    if (!IsDevicePath(name) || !std::filesystem::exists(name, ec)) {
+        return;
+    }
+    if (std::any_of(Items.begin(), Items.end(), [&](const std::string& item) {
+            return ::strcasecmp(item.c_str(), name.c_str()) == 0;
+        })) {
+        return;
+    }
+    auto at = std::upper_bound(Items.begin(), Items.end(), name, LessNoCase);
+    if (at - Items.begin() <= ItemIndex) {
+        ++ItemIndex;
+    }
+    Items.insert(at, name);
+}
+
 BaseConnection::BaseConnection(const config::AppSettings& settings, PortCombo& portCombo,
                                SlotPorts& ports, BaseSender& sender, WorkLog& log, ScanView& view,
                                Waits& waits)
@@ -85,6 +104,7 @@ void BaseConnection::ConnectSlotOne() {
     if (trimmed.empty()) {
         return;
     }
+    portCombo_.OfferDevicePath(trimmed);
     portCombo_.SelectNoCase(portName);
     if (portCombo_.ItemIndex < 0 || settings_.BaseId[0].empty()) {
         return;
@@ -111,6 +131,7 @@ void BaseConnection::ConnectOtherSlot(int slot) {
     if (trimmed.empty() || settings_.BaseId[i].empty()) {
         return;
     }
+    portCombo_.OfferDevicePath(trimmed);
     portCombo_.SelectNoCase(portName);
     ports_.CloseComm(slot);
     waits_.Wait(0, 20);

@@ -208,3 +208,12 @@ TEST_F(ScanFixture, ProgramEndingInAWaitStopsTheConnectionAndTheScan) {
     scan.act_ScanBaseSetExecute();
     EXPECT_FALSE(scan.Scanning());
 }
+
+TEST_F(ScanFixture, APortGivenAsADevicePathIsOfferedAndOpenedWhileItsDeviceExists) {
+    settings.PortName = {"/dev/null", "/dev/no-such-port", "", ""};
+    settings.BaseId = {"02", "03", "", ""};
+    scan.ConnectBaseStations();
+    EXPECT_EQ(ports.calls,
+              (std::vector<std::string>{"name1=/dev/null", "close1", "open1", "query1", "close2"}));
+    EXPECT_EQ(combo.Items, (std::vector<std::string>{"/dev/null", "COM1", "COM3", "ttyS0"}));
+}

@@ -305,10 +305,12 @@ TEST_F(SerialCommTest, AVanishedDeviceHangsUpOnceAndReopens) {
     EXPECT_EQ(hangups, 1);
     EXPECT_LT(ProcessCpuMs() - cpuBefore, 100.0); // nothing spins on the dead device
     EXPECT_EQ(OpenError(*comm_), "This serial port already opened"); // open until CloseComm
+    EXPECT_TRUE(comm_->HungUp());
 
     comm_->CloseComm();
     pty_.ReopenFarEnd();
     ASSERT_EQ(OpenError(*comm_), "");
+    EXPECT_FALSE(comm_->HungUp()) << "the new opening has not hung up";
     pty_.Write("back");
     ASSERT_TRUE(WaitChunks(1));
     EXPECT_EQ(chunks_.back(), "back");

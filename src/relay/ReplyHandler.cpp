@@ -29,22 +29,20 @@ void ReplyHandler::HandleReply() {
 }
 
 void ReplyHandler::ReplyReady() {
-    static const std::string kReadReply = text::ToGbk("读文件R1.TXT");
     const std::uint64_t request = queue_.HeadSerial();
     waits_.Wait(20);
     if (waits_.Ending()) {
         return;
     }
-    log_.Append(kReadReply);
+    log_.Append(text::Fixed("读文件R1.TXT"));
     Handle(request);
 }
 
 // request: the serial of the request the message belongs to, 0 for none.
 void ReplyHandler::Handle(std::uint64_t request) {
-    static const std::string kQueued = text::ToGbk("上一回复仍在处理,本次回复通知稍后处理.");
     pending_.push_back(request);
     if (running_) {
-        log_.Append(kQueued);
+        log_.Append(text::Fixed("上一回复仍在处理,本次回复通知稍后处理."));
         return;
     }
     running_ = true;
@@ -68,14 +66,12 @@ void ReplyHandler::Handle(std::uint64_t request) {
 }
 
 void ReplyHandler::RunOnce(std::uint64_t request) {
-    static const std::string kAnswered =
-        text::ToGbk("与本次回复通知对应的命令已回复,不再重复回复.");
     waits_.Wait(100);
     if (request == 0 || waits_.Ending()) {
         return; // no request was with the host: the reply file is not read
     }
     if (queue_.HeadSerial() != request) {
-        log_.Append(kAnswered);
+        log_.Append(text::Fixed("与本次回复通知对应的命令已回复,不再重复回复."));
         return;
     }
     if (!WaitForReplyFile()) {
@@ -109,24 +105,22 @@ bool ReplyHandler::WaitForReplyFile() {
 
 // Nothing when the file cannot be read (logged).
 std::optional<ReplyFile> ReplyHandler::ReadReplyFile() {
-    static const std::string kRead = text::ToGbk("读取到 R1.TXT ");
-    static const std::string kReadFailed = text::ToGbk("读取 R1.TXT 出错，信息：");
     const std::string path = text::FindNoCase(settings_.ExchangeDir, kReplyFileRead);
     errno = 0;
     std::optional<std::string> bytes = text::ReadFile(path);
     if (!bytes) {
         const int err = errno;
-        log_.Append(kReadFailed + "cannot read " + path + ": " + std::strerror(err));
+        log_.Append(text::Fixed("读取 R1.TXT 出错，信息：") + "cannot read " + path + ": " +
+                    std::strerror(err));
         return std::nullopt;
     }
-    log_.Append(kRead);
+    log_.Append(text::Fixed("读取到 R1.TXT "));
     return ParseReplyFile(*bytes);
 }
 
 void ReplyHandler::Answer(const ReplyFile& reply) {
-    static const std::string kSending = text::ToGbk("发送信息到点菜机");
     const CommandEntry head = queue_.Head();
-    log_.Append(kSending);
+    log_.Append(text::Fixed("发送信息到点菜机"));
     sender_.SendPdaReply(reply.Operation, head.Address, head.Handheld,
                          HandheldReplyText(reply.Body), head.Time,
                          ReplyStatusOk(reply.HandheldField, head.Handheld));
@@ -134,12 +128,9 @@ void ReplyHandler::Answer(const ReplyFile& reply) {
 
 // The reply file was empty, unreadable or named no operation.
 void ReplyHandler::AnswerSuccess() {
-    static const std::string kFallback =
-        text::ToGbk("R1.TXT文件无内容,系统无回复数据,统一回复\"成功\", 请与管理员联系");
-    static const std::string kSuccess = text::ToGbk("成功");
     const CommandEntry head = queue_.Head();
-    log_.Append(kFallback);
-    sender_.SendPdaReply(0, head.Address, head.Handheld, kSuccess, head.Time, true);
+    log_.Append(text::Fixed("R1.TXT文件无内容,系统无回复数据,统一回复\"成功\", 请与管理员联系"));
+    sender_.SendPdaReply(0, head.Address, head.Handheld, text::Fixed("成功"), head.Time, true);
 }
 
 } // namespace relay

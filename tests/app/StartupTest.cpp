@@ -45,7 +45,7 @@ TEST(Startup, HostHandleIsADecimalInteger) {
     EXPECT_EQ(ParseHostHandle("12345"), 12345u);
     EXPECT_EQ(ParseHostHandle("0"), 0u);
     EXPECT_EQ(ParseHostHandle("4294967295"), 4294967295u);
-    for (const char* bad : {"", "12a", "0x10", " 5", "5 ", "99999999999"}) {
+    for (const char* bad : {"", "12a", "0x10", " 5", "\f5", "\v5", "5 ", "99999999999"}) {
         EXPECT_THROW(ParseHostHandle(bad), std::invalid_argument) << bad;
     }
     try {

@@ -1,15 +1,19 @@
-#include "HostSimRules.h"
+#include "HostSimulator.h"
 #include "HostlinkTestSupport.h"
+#include "baselink/xyTypeConv.h"
+#include "support/BaseSim.h"
+#include "support/TempDir.h"
 #include "text/Files.h"
 #include "text/Gbk.h"
 
+#include <csignal>
 #include <cstdio>
 #include <gtest/gtest.h>
-#include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
 
 using hostlink_test::TempRuntime;
+using testsupport::SimLine;
 using namespace hostsim;
 
 TEST(HostsimRules, DecodeTextWritesGbkAndEscapes) {
@@ -48,6 +52,131 @@ TEST(HostsimRules, ReplyHeaderNamesTheOperationAndTheHandheld) {
     EXPECT_EQ(*rules.BodyFor("DL"), "dl");
     EXPECT_EQ(*rules.BodyFor(""), "empty");
     EXPECT_EQ(*rules.BodyFor("KT"), "any");
+}
+
+TEST(HostsimCommands, VerbsReadTheirArguments) {
+    struct Case {
+        const char* line;
+        const char* error; // "" when valid
+        int ms = 0;
+        std::int32_t code = 0;
+    } cases[] = {
+        {"wait", "", 0},
+        {"wait-notify", "", 10000},
+        {"wait-announce 5", "", 5},
+        {"wait -1", "wait needs milliseconds"},
+        {"post 99 100000000", "", 0, 100000000},
+        {"post", "post needs CODE or FIRST CODE"},
+        {"show", "", 0, 12},
+        {"close now", "close takes no arguments"},
+        {"ready x", "ready needs a code"},
+        {"reply-for DL", "reply-for needs MNEMONIC=TEXT"},
+        {"reply \\q", "reply: unknown escape \\q"},
+        {"signal HUP", "signal is TERM, INT or KILL"},
+        {"frob 1", "unknown command frob"},
+    };
+    for (const Case& c : cases) {
+        ParsedLine parsed = ParseCommand(c.line);
+        EXPECT_EQ(parsed.error, c.error) << c.line;
+        if (*c.error == '\0') {
+            ASSERT_TRUE(parsed.command) << c.line;
+            EXPECT_EQ(parsed.command->ms, c.ms) << c.line;
+            EXPECT_EQ(parsed.command->code.value_or(0), c.code) << c.line;
+        }
+    }
+    EXPECT_EQ(*ParseCommand("post 99 7").command->first, 99u);
+    EXPECT_FALSE(ParseCommand("  # note").command);
+    EXPECT_EQ(ParseOptions({"--handle", "-1", "--", "r"}).error,
+              "--handle needs a number from 0 to 4294967295, not '-1'");
+    EXPECT_EQ(ParseOptions({"--exchange", "x"}).error, "no relay command after --");
+    EXPECT_EQ(ParseOptions({"--exchange", "x", "--", "r"}).options.exchange, "x/");
+}
+
+namespace {
+
+// The core with a hand-made clock, recording what it prints, posts and signalled.
+struct HostsimCore : ::testing::Test, Output {
+    void Line(const std::string& json) override { lines.push_back(*SimLine::Parse(json)); }
+    bool Post(unsigned window, const hostlink::HostMessage& m) override {
+        posts.push_back(std::to_string(window) + ":" + std::to_string(m.first) + "," +
+                        std::to_string(m.second));
+        return true;
+    }
+    void Signal(int signal) override { signalled.push_back(signal); }
+
+    void Start(std::vector<std::string> args) {
+        args.insert(args.end(), {"--exchange", dir.path, "--", "relay"});
+        sim = std::make_unique<Simulator>(ParseOptions(args).options, *this);
+        sim->RelayStarted(0, {4711, "/rt", 99, {"relay", "4711"}});
+    }
+    std::vector<SimLine> Events(const std::string& event) const {
+        std::vector<SimLine> found;
+        std::copy_if(lines.begin(), lines.end(), std::back_inserter(found),
+                     [&](const SimLine& l) { return l.Event() == event; });
+        return found;
+    }
+
+    testsupport::TempDir dir;
+    std::unique_ptr<Simulator> sim;
+    std::vector<SimLine> lines;
+    std::vector<std::string> posts;
+    std::vector<int> signalled;
+};
+
+} // namespace
+
+TEST_F(HostsimCore, AnswersAfterTheReplyDelayByTheRules) {
+    Start({"--reply-delay", "50", "--reply-for", "DL=ok", "--ready-code", "7"});
+    dir.Write("T1.txt", "DL   005\r\nx\r\n");
+    sim->Received(10, {99, 99});
+    sim->Received(20, {1, 1});
+    EXPECT_EQ(Events("request").at(0).Str("mnemonic"), "DL");
+    EXPECT_EQ(sim->NextDeadline(), 70.0);
+    sim->Tick(69.9);
+    EXPECT_TRUE(posts.empty());
+    sim->Tick(70);
+    EXPECT_EQ(*text::ReadFile(dir.File("R1.TXT")), "DL   005\r\nok\r\n");
+    EXPECT_EQ(posts, std::vector<std::string>{"99:4711,7"});
+    EXPECT_EQ(Events("answered").at(0).Str("host_ms"), "50.000");
+
+    dir.Write("T1.txt", "KT   005\r\n");
+    sim->Received(80, {1, 1});
+    EXPECT_EQ(Events("unanswered").at(0).Str("reason"), "no rule");
+    EXPECT_FALSE(sim->NextDeadline());
+}
+
+TEST_F(HostsimCore, CommandsWaitTheirTurnAndAnswerByHand) {
+    Start({"--no-reply"});
+    for (const char* line :
+         {"wait-notify 100", "answer 手动", "# note", "wait-notify 10", "echo x"}) {
+        sim->Command(line);
+    }
+    sim->Tick(0);
+    EXPECT_EQ(Events("command").size(), 1u);
+    dir.Write("T1.txt", "DL   005\r\n");
+    sim->Received(30, {1, 1});
+    EXPECT_EQ(Events("unanswered").at(0).Str("reason"), "no-reply");
+    sim->Tick(30);
+    EXPECT_EQ(*text::ReadFile(dir.File("R1.TXT")), text::ToGbk("DL   005\r\n手动\r\n"));
+    sim->Tick(39);
+    EXPECT_TRUE(Events("echo").empty());
+    sim->Tick(40);
+    EXPECT_EQ(Events("error").at(0).Str("message"), "wait-notify timed out");
+    EXPECT_EQ(Events("echo").size(), 1u);
+}
+
+TEST_F(HostsimCore, TimeoutEndsTheRelayAndKillsItTwoSecondsLater) {
+    Start({"--timeout", "1"});
+    sim->Tick(999);
+    EXPECT_TRUE(signalled.empty());
+    sim->Tick(1000);
+    EXPECT_EQ(Events("error").at(0).Str("message"), "timeout: ending the relay");
+    EXPECT_EQ(sim->NextDeadline(), 3000.0);
+    sim->Tick(3000);
+    EXPECT_EQ(signalled, (std::vector<int>{SIGTERM, SIGKILL}));
+    sim->RelayEnded(3001, 137, 9);
+    EXPECT_EQ(lines.back().Text(),
+              "{\"t\":3001.000,\"event\":\"exit\",\"status\":137,\"signal\":9}");
 }
 
 namespace {
@@ -141,7 +270,7 @@ TEST(Hostsim, AnswersANotifiedRequestFromItsRules) {
     const std::string request = text::ToGbk("DL   005\r\n0000000005 张三 12345678 \r\n");
     EXPECT_NE(run.Find("request", {"\"seq\":1", "\"mnemonic\":\"DL\"", "\"header\":\"DL   005\"",
                                    "\"text\":\"DL   005\\r\\n0000000005 张三 12345678 \\r\\n\"",
-                                   "\"hex\":\"" + Hex(request) + "\"",
+                                   "\"hex\":\"" + HexCodec::BytesToHex(request) + "\"",
                                    "\"size\":" + std::to_string(request.size())}),
               "");
     EXPECT_NE(run.Find("reply", {"\"text\":\"DL   005\\r\\n欢迎\\r\\n第二行\\r\\n\""}), "");

@@ -1,7 +1,7 @@
 #include "app/Startup.h"
 #include "app/WorkLog.h"
+#include "support/TempDir.h"
 
-#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -21,9 +21,8 @@ TEST(Startup, ProgramDirectoryFromArgumentZero) {
 }
 
 TEST(Startup, MarkersAndRunModes) {
-    std::string dir =
-        fs::temp_directory_path().string() + "/dcr-markers-" + std::to_string(::getpid()) + "/";
-    fs::create_directories(dir);
+    testsupport::TempDir temp;
+    const std::string& dir = temp.path;
     Markers none = ReadMarkers(dir);
     EXPECT_FALSE(none.DebugLogging);
     EXPECT_FALSE(none.StandaloneDebug);
@@ -32,7 +31,6 @@ TEST(Startup, MarkersAndRunModes) {
     Markers both = ReadMarkers(dir);
     EXPECT_TRUE(both.DebugLogging);
     EXPECT_TRUE(both.StandaloneDebug);
-    fs::remove_all(dir);
 
     Markers standalone{false, true};
     EXPECT_EQ(ChooseRunMode(standalone, 0), RunMode::StandaloneDebug);

@@ -2,9 +2,9 @@
 #include "app/WorkLog.h"
 #include "baselink/PdaReply.h"
 #include "config/AppSettings.h"
+#include "support/EventPump.h"
 #include "text/Gbk.h"
 
-#include <QCoreApplication>
 #include <gtest/gtest.h>
 #include <stdexcept>
 
@@ -59,10 +59,7 @@ struct FakeView : ScanView {
 };
 
 struct ScanFixture : ::testing::Test {
-    static void SetUpTestSuite() {
-        static int argc = 0;
-        static QCoreApplication app(argc, nullptr);
-    }
+    static void SetUpTestSuite() { testsupport::EnsureCoreApplication(); }
     config::AppSettings settings;
     PortCombo combo;
     FakePorts ports;

@@ -2,6 +2,7 @@
 #include "app/WorkLog.h"
 #include "baselink/BaseFrame.h"
 #include "baselink/xyTypeConv.h"
+#include "support/EventPump.h"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>
@@ -263,8 +264,7 @@ TEST_F(PipelineFixture, EveryValidFrameOnceInOrder) {
 }
 
 TEST(PipelineTimer, StopsWhenIdleAndStartsOnAChunk) {
-    int argc = 0;
-    QCoreApplication app(argc, nullptr);
+    testsupport::EnsureCoreApplication();
     WorkLog log;
     int handed = 0;
     PipelineHandlers h;

@@ -1,5 +1,4 @@
-// The one temporary directory of the tests: fresh, private, and removed with everything in it
-// when it goes out of scope.
+// The one temporary directory of the tests: fresh, private, and removed with all it holds.
 #pragma once
 
 #include "text/Files.h"
@@ -11,14 +10,12 @@
 
 namespace testsupport {
 
-class TempDir {
-public:
-    explicit TempDir(const std::string& prefix = "dcr-test") {
-        std::string pattern = "/tmp/" + prefix + "-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed for " + pattern);
+struct TempDir {
+    explicit TempDir(const std::string& prefix = "dcr-test") : path("/tmp/" + prefix + "-XXXXXX") {
+        if (::mkdtemp(path.data()) == nullptr) {
+            throw std::runtime_error("mkdtemp failed for " + path);
         }
-        path = pattern + "/";
+        path += '/';
     }
     ~TempDir() {
         std::error_code ignored;
@@ -28,7 +25,6 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     std::string File(const std::string& name) const { return path + name; }
-    // Writes the file and returns its path.
     std::string Write(const std::string& name, const std::string& bytes) const {
         text::WriteFileAtomic(File(name), bytes);
         return File(name);

@@ -4,7 +4,6 @@
 #include "text/Files.h"
 #include "text/Gbk.h"
 
-
 namespace fs = std::filesystem;
 
 namespace testsupport {

@@ -7,7 +7,7 @@
 
 namespace relay {
 
-CommandQueue::CommandQueue(RequestBuilder& builder, WorkLog& log, RelayWaits& waits)
+CommandQueue::CommandQueue(RequestBuilder& builder, WorkLog& log, Waits& waits)
     : builder_(builder), log_(log), waits_(waits) {}
 
 void CommandQueue::SubmitRequest(int operation, const std::string& address,
@@ -20,7 +20,7 @@ void CommandQueue::SubmitRequest(int operation, const std::string& address,
     }
     log_.Append(text::Fixed("写文件 R1.TXT"));
     builder_.BuildRequest(operation, handheld, data, time, address);
-    waits_.Wait(10);
+    waits_.Wait(0, 10);
 }
 
 void CommandQueue::CompleteHead() {

@@ -21,7 +21,7 @@ HostLink::~HostLink() {
 }
 
 void HostLink::HandleMessage(std::uint32_t /*first*/, std::int32_t second) {
-    log_.Append(text::Fixed("收到主程序[句柄:") + std::to_string(owner_.HostHandle()) +
+    log_.Append(text::Fixed("收到主程序[句柄:") + std::to_string(hostHandle_) +
                 text::Fixed("]发来的消息[") + std::to_string(second) + "]");
     switch (ClassifyHostCode(second)) {
     case HostCode::Invalid:
@@ -44,8 +44,8 @@ void HostLink::HandleMessage(std::uint32_t /*first*/, std::int32_t second) {
 // A reply-ready message goes to the owner, which ties it to the request with the host and
 // answers each request once, also when such messages arrive inside one another's waits.
 void HostLink::HandleOrReply(std::int32_t code) {
-    if (owner_.HostHandle() == 0) {
-        owner_.SetHostHandle(static_cast<unsigned>(code));
+    if (hostHandle_ == 0) {
+        SetHostHandle(static_cast<unsigned>(code));
         log_.Append(text::Fixed("无主程序句柄,设置新句柄:") + std::to_string(code));
         return;
     }
@@ -54,14 +54,14 @@ void HostLink::HandleOrReply(std::int32_t code) {
 
 void HostLink::HostCloses() {
     log_.Append(text::Fixed("收到窗口关闭信息,主程序句柄置为:0"));
-    owner_.SetHostHandle(0);
-    owner_.SetHostClosing(true);
-    owner_.SetHostGone(true);
+    SetHostHandle(0);
+    SetHostClosing(true);
+    SetHostGone(true);
     owner_.RunCloseDecision();
 }
 
 void HostLink::NotifyHost() {
-    const unsigned handle = owner_.HostHandle();
+    const unsigned handle = hostHandle_;
     log_.Append(text::Fixed("主程序句柄:[") + std::to_string(handle) + "]");
     if (handle != 0) {
         log_.Append(text::Fixed("向主程序[") + std::to_string(handle) +
@@ -79,11 +79,11 @@ void HostLink::PostStartupAnnouncement() {
         return;
     }
     const unsigned own = endpoint_->Handle();
-    endpoint_->Post(owner_.HostHandle(), own, static_cast<std::int32_t>(own));
+    endpoint_->Post(hostHandle_, own, static_cast<std::int32_t>(own));
 }
 
 bool HostLink::HostWindowExists() const {
-    const unsigned handle = owner_.HostHandle();
+    const unsigned handle = hostHandle_;
     return handle != 0 && endpoint_ != nullptr && endpoint_->WindowExists(handle);
 }
 

@@ -38,7 +38,7 @@ void ReceivePipeline::Comm1ReceiveData(int slot, const char* buffer, int length)
     // The rest of a frame that filled the last chunk, whatever its first bytes.
     if (Port(slot).Continues(now)) {
         if (debugLogging_) {
-            log_.Append(kSerialReceived() + HexCodec::BytesToHex(s));
+            log_.Append(text::Fixed("串口收到：") + HexCodec::BytesToHex(s));
         }
         EnqueueChunk(slot, s, now);
         return;

@@ -1,14 +1,21 @@
 #include "relay/CommandQueue.h"
 
 #include "app/WorkLog.h"
+#include "text/Files.h"
 #include "text/Gbk.h"
 
 #include <exception>
 
 namespace relay {
 
-CommandQueue::CommandQueue(RequestBuilder& builder, WorkLog& log, Waits& waits)
-    : builder_(builder), log_(log), waits_(waits) {}
+namespace {
+
+const char* const kFailed = "处理命令缓存中的命令出错.信息:";
+
+} // namespace
+
+CommandQueue::CommandQueue(RequestBuilder& builder, WorkLog& log, Waits& waits, RetryTimer& retry)
+    : builder_(builder), log_(log), waits_(waits), retry_(retry) {}
 
 void CommandQueue::SubmitRequest(int operation, const std::string& address,
                                  const std::string& handheld, const std::string& data,
@@ -19,11 +26,17 @@ void CommandQueue::SubmitRequest(int operation, const std::string& address,
         return;
     }
     log_.Append(text::Fixed("写文件 R1.TXT"));
-    builder_.BuildRequest(operation, handheld, data, time, address);
+    try {
+        builder_.BuildRequest(operation, handheld, data, time, address);
+    } catch (const text::FileError&) {
+        RetryLater();
+        throw;
+    }
     waits_.Wait(0, 10);
 }
 
 void CommandQueue::CompleteHead() {
+    retry_.Stop();
     if (entries_.empty()) {
         return;
     }
@@ -35,8 +48,30 @@ void CommandQueue::CompleteHead() {
     log_.Append(text::Fixed("命令缓存中仍然有命令等待处理.处理下一命令."));
     try {
         HandOver(entries_.front());
+    } catch (const text::FileError& e) {
+        log_.Append(text::Fixed(kFailed) + e.what());
+        RetryLater();
     } catch (const std::exception& e) {
-        log_.Append(text::Fixed("处理命令缓存中的命令出错.信息:") + e.what());
+        log_.Append(text::Fixed(kFailed) + e.what());
+    }
+}
+
+void CommandQueue::RetryLater() {
+    log_.Append(text::Fixed("请求文件 T1.txt 未写成,1秒后重试."));
+    retry_.Start(kRetryMs, [this] { Retry(); });
+}
+
+void CommandQueue::Retry() {
+    if (entries_.empty() || waits_.Ending()) {
+        return;
+    }
+    try {
+        HandOver(entries_.front());
+    } catch (const text::FileError& e) {
+        log_.Append(text::Fixed("写文件 T1.txt 出错,1秒后重试.信息:") + e.what());
+        retry_.Start(kRetryMs, [this] { Retry(); });
+    } catch (const std::exception& e) {
+        log_.Append(text::Fixed(kFailed) + e.what());
     }
 }
 

@@ -2,6 +2,7 @@
 #include "RelayRecorders.h"
 
 #include "app/PumpWait.h"
+#include "app/RetryTimer.h"
 #include "app/WorkLog.h"
 #include "config/AppSettings.h"
 #include "config/HandheldRegistry.h"
@@ -10,7 +11,6 @@
 
 #include <QTimer>
 #include <gtest/gtest.h>
-#include <memory>
 
 using namespace relaytest;
 
@@ -39,7 +39,8 @@ protected:
     RecordingView view;
     RecordingHost host;
     app::PumpWaits waits;
-    relay::Relay relay{{settings, registry, log, sender, view, host, waits}};
+    app::QtRetryTimer retry;
+    relay::Relay relay{{settings, registry, log, sender, view, host, waits, retry}};
 };
 
 } // namespace

@@ -2,10 +2,10 @@
 #include "app/WorkLog.h"
 #include "baselink/PdaReply.h"
 #include "config/AppSettings.h"
+#include "support/EventPump.h"
 #include "support/ScriptedWaits.h"
 #include "text/Gbk.h"
 
-#include <QCoreApplication>
 #include <gtest/gtest.h>
 #include <stdexcept>
 
@@ -60,10 +60,7 @@ struct FakeView : ScanView {
 };
 
 struct ScanFixture : ::testing::Test {
-    static void SetUpTestSuite() {
-        static int argc = 0;
-        static QCoreApplication app(argc, nullptr);
-    }
+    static void SetUpTestSuite() { testsupport::EnsureCoreApplication(); }
     config::AppSettings settings;
     PortCombo combo;
     FakePorts ports;

@@ -1,25 +1,13 @@
 #include "text/Files.h"
 #include "support/Leftovers.h"
+#include "support/TempDir.h"
 
-#include <cstdlib>
-#include <filesystem>
 #include <gtest/gtest.h>
 
 using namespace text;
 namespace fs = std::filesystem;
 
-namespace {
-
-struct TempDir {
-    std::string path;
-    TempDir() {
-        char tmpl[] = "/tmp/dcr-files-XXXXXX";
-        path = std::string(::mkdtemp(tmpl)) + "/";
-    }
-    ~TempDir() { fs::remove_all(path); }
-};
-
-} // namespace
+using testsupport::TempDir;
 
 TEST(Files, AtomicWriteReplacesWholeAndLeavesNoTemporary) {
     TempDir d;

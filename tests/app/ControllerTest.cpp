@@ -1,15 +1,18 @@
 // The main controller in this process, its ports on real pseudo-terminals with the base-station
 // simulator at the far end: scan, answers and request handling as the operator sees them.
-#include "app/HeadlessView.h"
 #include "app/MainController.h"
 #include "app/PumpWait.h"
+#include "baselink/BaseFrame.h"
+#include "baselink/xyTypeConv.h"
 #include "hostlink/HostSocket.h"
 #include "support/BaseSim.h"
 #include "support/EventPump.h"
 #include "support/Instance.h"
+#include "support/RecordingView.h"
 #include "text/Files.h"
 #include "text/Gbk.h"
 
+#include <QTimer>
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -19,8 +22,20 @@ using testsupport::BaseSim;
 using testsupport::Instance;
 using testsupport::InstanceSettings;
 using testsupport::SimLine;
+using C = app::Command;
+using Changes = std::vector<std::pair<C, bool>>;
 
 namespace {
+
+const std::string kConnected = "成功连接基站：02 信道：01";
+
+// The commands that the scan changes, and those that a download changes.
+Changes Two(bool on) {
+    return {{C::BaseSet, on}, {C::StartDownload, on}};
+}
+Changes Four(bool on) {
+    return {{C::StartDownload, on}, {C::ParamSet, on}, {C::BaseSet, on}, {C::Conn2Router, on}};
+}
 
 struct ControllerTest : ::testing::Test {
     static void SetUpTestSuite() { testsupport::EnsureCoreApplication(); }
@@ -28,7 +43,7 @@ struct ControllerTest : ::testing::Test {
 
     std::unique_ptr<Instance> inst;
     std::vector<std::unique_ptr<BaseSim>> sims;
-    app::HeadlessView view;
+    testsupport::RecordingView view;
     std::unique_ptr<app::MainController> controller;
 
     BaseSim& Sim(const std::string& port, std::vector<std::string> extra = {}) {
@@ -38,12 +53,12 @@ struct ControllerTest : ::testing::Test {
         EXPECT_TRUE(sims.back()->Start()) << sims.back()->Error();
         return *sims.back();
     }
-    void Start(const InstanceSettings& s = {}) {
+    void Start(const InstanceSettings& s = {}, menu::DownloadPacing pacing = {}) {
         if (!inst) {
             inst = std::make_unique<Instance>(s);
         }
         controller = std::make_unique<app::MainController>(inst->Dir(), app::Markers{}, view,
-                                                           inst->RuntimeDir(), "");
+                                                           inst->RuntimeDir(), "", pacing);
         ASSERT_TRUE(controller->Create());
     }
     bool LogHas(const std::string& utf8) {
@@ -81,8 +96,12 @@ TEST_F(ControllerTest, ScanConnectsSlotOneAndLogsTheChannel) {
     ASSERT_TRUE(WaitLog("成功连接基站：02 信道：07"));
     EXPECT_FALSE(controller->Scan().Scanning());
     EXPECT_EQ(controller->Scan().ChannelText[0], "07");
-    EXPECT_TRUE(view.enabledCommands[app::Command::StartDownload]);
-    EXPECT_TRUE(view.enabledCommands[app::Command::BaseSet]);
+    // "基站设置" and "开始下载" are disabled while the scan searches, and nothing else is touched.
+    const Changes& c = view.commandChanges;
+    ASSERT_GE(c.size(), 4u);
+    EXPECT_EQ(Changes(c.begin(), c.begin() + 2), Two(false));
+    EXPECT_EQ(Changes(c.end() - 2, c.end()), Two(true));
+    EXPECT_EQ(view.enabledCommands.size(), 2u);
 }
 
 TEST_F(ControllerTest, ChannelIndexFFShowsAs256AndShortAnswersLeaveNotConnected) {
@@ -107,6 +126,8 @@ TEST_F(ControllerTest, SlotOneOnAMissingPortIsNeverTouchedAndTheScanNeverEnds) {
     Start(s);
     testsupport::PumpFor(1200ms);
     EXPECT_TRUE(controller->Scan().Scanning());
+    ASSERT_GE(view.commandChanges.size(), 2u);
+    EXPECT_EQ(Changes(view.commandChanges.end() - 2, view.commandChanges.end()), Two(false));
     EXPECT_FALSE(controller->Comm(1).SendData("x", 1)) << "slot 1 was never opened";
     EXPECT_EQ(controller->Comm(1).CommName(), "COM1") << "nor renamed";
     int searching = 0;
@@ -205,7 +226,7 @@ TEST_F(ControllerTest, CloseRequestOnlyHidesWhileTheHostWindowExists) {
     controller->CloseRequest();
     EXPECT_FALSE(app::ProgramEnding());
     EXPECT_FALSE(view.visible);
-    EXPECT_FALSE(controller->HostGoneFlag());
+    EXPECT_FALSE(controller->Host().HostGone());
 
     // The host vanishes without a closing message: the relay keeps answering handhelds.
     hostWindow.Close();
@@ -216,7 +237,7 @@ TEST_F(ControllerTest, CloseRequestOnlyHidesWhileTheHostWindowExists) {
 
     // Now a close request ends the program.
     controller->CloseRequest();
-    EXPECT_TRUE(controller->HostGoneFlag());
+    EXPECT_TRUE(controller->Host().HostGone());
     EXPECT_TRUE(app::ProgramEnding());
 }
 
@@ -231,7 +252,7 @@ TEST_F(ControllerTest, FileMonitoringWatchesTheExchangeDirectory) {
     // Switching monitoring off in the file does not stop the watcher.
     s.fileMode = false;
     inst->WriteSettings(s);
-    controller->ReloadConfiguration();
+    controller->ParameterSettings();
     EXPECT_TRUE(controller->DirChange1().Active());
 }
 
@@ -239,4 +260,95 @@ TEST_F(ControllerTest, WithoutFileMonitoringTheWatcherStaysOff) {
     Start();
     EXPECT_FALSE(controller->DirChange1().Active());
     EXPECT_EQ(controller->DirChange1().Directory(), "D:\\RF\\");
+}
+
+// A download disables the three command-bar buttons and "开始下载"; the stop enables them again
+// once its wait has passed ("停止下载" is never among the commands that change).
+TEST_F(ControllerTest, DownloadDisablesFourCommandsUntilTheStopsWaitHasPassed) {
+    InstanceSettings s;
+    s.ports = {"", "", "", ""};
+    menu::DownloadPacing pacing;
+    pacing.stopWait = 300ms;
+    Start(s, pacing);
+    view.commandChanges.clear();
+    controller->StartDownload();
+    ASSERT_TRUE(view.messages.empty()) << text::ToUtf8(view.messages[0]);
+    EXPECT_EQ(view.commandChanges, Four(false));
+
+    Changes duringStop;
+    QTimer::singleShot(100ms, [&] { duringStop = view.commandChanges; });
+    controller->StopDownload();
+    for (const auto& [command, enabled] : duringStop) {
+        EXPECT_FALSE(enabled) << "enabled before the stop's wait had passed";
+    }
+    EXPECT_EQ(Changes(view.commandChanges.end() - 4, view.commandChanges.end()), Four(true));
+}
+
+// "退出" saves nothing, yet both files are read again, the handheld view rebuilt and the scan
+// started.
+TEST_F(ControllerTest, ParameterSequenceReloadsRebuildsAndScansAfterTheDialog) {
+    inst = std::make_unique<Instance>();
+    Sim("COM1");
+    Start();
+    ASSERT_TRUE(WaitLog(kConnected));
+    InstanceSettings changed;
+    changed.ids = {"03", "", "", ""};
+    changed.registered = {"009"};
+    view.onParameterDialog = [&] {
+        EXPECT_EQ(controller->Settings().BaseId[0], "02") << "reloaded before the dialog closed";
+        inst->WriteSettings(changed); // the files change while the dialog is open
+    };
+    const int redraws = view.handheldViewChanges;
+    controller->ParameterSettings();
+    EXPECT_EQ(view.parameterDialogs, std::vector<std::string>{inst->Dir()});
+    EXPECT_EQ(controller->Settings().BaseId[0], "03");
+    ASSERT_EQ(controller->HandheldPage().TreeView1[0].Children.size(), 1u);
+    EXPECT_EQ(controller->HandheldPage().TreeView1[0].Children[0].Caption, "009");
+    EXPECT_GT(view.handheldViewChanges, redraws);
+    EXPECT_TRUE(controller->Scan().Scanning());
+    EXPECT_FALSE(controller->Scan().BaseOneAnswered);
+}
+
+// The dialog gets every section name and works on the live ports, waits and channel texts;
+// afterwards nothing is reloaded and no scan starts.
+TEST_F(ControllerTest, BaseStationSequenceOffersEverySectionAndReloadsNothing) {
+    inst = std::make_unique<Instance>();
+    std::string registry;
+    for (int n = 1; n <= 5; ++n) {
+        registry += "[" + text::ToGbk("基站") + std::to_string(n) + "]\r\nPDA1=005\r\n";
+    }
+    text::WriteFileAtomic(inst->Dir() + "基站.ini", registry);
+    Sim("COM1", {"--channel", "9"});
+    Start();
+    // A fifth section leaves the selector without a choice, so the label shows no channel.
+    ASSERT_TRUE(WaitLog("成功连接基站：02 信道："));
+    InstanceSettings changed;
+    changed.ids = {"03", "", "", ""};
+    view.onBaseStationDialog = [&](const app::BaseStationAccess& a) {
+        inst->WriteSettings(changed);
+        EXPECT_EQ(a.baseIds[0], "02");
+        a.channelText[0] = "";
+        a.ports.SendData(1, HexCodec::HexToText(BaseFrame::kQueryFrame));
+        for (int i = 0; i < 50 && a.channelText[0].empty(); ++i) {
+            a.waits.Wait(0, 20); // the answer is handled inside the wait
+        }
+        EXPECT_EQ(a.channelText[0], "09");
+    };
+    controller->BaseStationSettings();
+    ASSERT_EQ(view.baseStationDialogs.size(), 1u);
+    EXPECT_EQ(view.baseStationDialogs[0].size(), 5u);
+    EXPECT_EQ(view.baseStationDialogs[0][4], text::ToGbk("基站5"));
+    EXPECT_EQ(controller->Settings().BaseId[0], "02");
+    EXPECT_FALSE(controller->Scan().Scanning());
+}
+
+TEST_F(ControllerTest, OperationRecordsOpenOnlyForASelectedHandheld) {
+    Start();
+    controller->ShowOperationRecords();
+    EXPECT_TRUE(view.operationRecordViews.empty());
+    controller->SelectTreeNode(0, 1); // 108 under 基站1
+    EXPECT_EQ(controller->HandheldPage().ListView1Index, 1);
+    controller->ShowOperationRecords();
+    ASSERT_EQ(view.operationRecordViews.size(), 1u);
+    EXPECT_TRUE(view.operationRecordViews[0].empty()); // nothing adds records
 }

@@ -1,0 +1,94 @@
+// The handheld view as data: what a rebuild, a tree selection and a log-in leave in the tree,
+// the selector, the list and the status label.
+#include "admin/HandheldView.h"
+#include "config/HandheldRegistry.h"
+
+#include <gtest/gtest.h>
+
+using admin::kLoggedIn;
+using admin::kRegistered;
+using config::StationSectionName;
+
+namespace {
+
+struct HandheldViewTest : ::testing::Test {
+    const std::array<std::string, 4> channels{"01", "02", "03", "04"};
+    const std::array<std::string, 4> baseIds{"0A", "0B", "", ""};
+    config::HandheldRegistry registry;
+    admin::THandheldView view;
+
+    // 基站1 holds 005 and 007, 基站2 holds 010 and 011, 基站3 none.
+    void Rebuild() {
+        registry.SectionNames = {StationSectionName(1), StationSectionName(2),
+                                 StationSectionName(3)};
+        registry.Stations = {{StationSectionName(1), 1, {{"005"}, {"007"}}},
+                             {StationSectionName(2), 2, {{"010"}, {"011"}}},
+                             {StationSectionName(3), 3, {}}};
+        view.RebuildHandheldView(registry, true);
+    }
+};
+
+} // namespace
+
+TEST_F(HandheldViewTest, FirstSectionWithoutABaseIdIsChosenButHasNoNode) {
+    registry.SectionNames = {StationSectionName(1), StationSectionName(2)};
+    registry.Stations = {{StationSectionName(2), 2, {{"005"}}}};
+    view.RebuildHandheldView(registry, true);
+    EXPECT_EQ(view.ComboBox1, registry.SectionNames);
+    EXPECT_EQ(view.ComboBox1Index, 0);
+    ASSERT_EQ(view.TreeView1.size(), 1u);
+    EXPECT_EQ(view.TreeView1[0].Caption, StationSectionName(2));
+    EXPECT_TRUE(view.ListView1.empty());
+}
+
+TEST_F(HandheldViewTest, SelectingAStationNodeChoosesItAndRefillsTheList) {
+    Rebuild();
+    view.SelectTreeNode(2, -1, channels); // a station without handhelds
+    EXPECT_EQ(view.ComboBox1Index, 2);
+    EXPECT_TRUE(view.ListView1.empty());
+    EXPECT_EQ(view.Label8, "03");
+}
+
+TEST_F(HandheldViewTest, SelectingAHandheldUnderAnotherStationSwitchesAndSelectsIt) {
+    Rebuild();
+    view.SelectTreeNode(1, 1, channels);
+    EXPECT_EQ(view.ComboBox1Index, 1);
+    ASSERT_EQ(view.ListView1.size(), 2u);
+    EXPECT_EQ(view.ListView1[0].Caption, "010");
+    EXPECT_EQ(view.Label8, "02");
+    EXPECT_EQ(view.ListView1Index, 1);
+}
+
+TEST_F(HandheldViewTest, TreeSelectionDoesNothingWhileItsHandlingIsOff) {
+    Rebuild();
+    view.TreeSelectionHandling = false;
+    view.SelectTreeNode(1, 0, channels);
+    EXPECT_EQ(view.ComboBox1Index, 0);
+    EXPECT_EQ(view.ListView1Index, -1);
+}
+
+// A log-in on 0A (基站1) from handheld 7 shows in the tree at once; the list keeps its icon, also
+// when the handheld is then selected under the chosen station, until a refill.
+TEST_F(HandheldViewTest, LogInMarksTheTreeAtOnceAndTheListOnItsNextRefill) {
+    Rebuild();
+    view.MarkLoggedIn("0A07", baseIds, channels);
+    EXPECT_EQ(view.TreeView1[0].Children[1].State, kLoggedIn);
+    EXPECT_EQ(view.TreeView1[0].Children[0].State, kRegistered);
+    view.SelectTreeNode(0, 1, channels);
+    EXPECT_EQ(view.ListView1Index, 1);
+    EXPECT_EQ(view.ListView1[1].State, kRegistered);
+    view.ChooseStation(0, channels);
+    EXPECT_EQ(view.ListView1[1].State, kLoggedIn);
+}
+
+TEST_F(HandheldViewTest, LogInThatMarksNothingRefillsTheList) {
+    for (const char* address : {"0C05", "0A0A"}) { // no such BaseId; 010 is not under 基站1
+        SCOPED_TRACE(address);
+        Rebuild();
+        view.MarkLoggedIn("0A07", baseIds, channels);
+        view.MarkLoggedIn(address, baseIds, channels);
+        EXPECT_EQ(view.TreeView1[0].Children[0].State, kRegistered);
+        EXPECT_EQ(view.TreeView1[1].Children[0].State, kRegistered);
+        EXPECT_EQ(view.ListView1[1].State, kLoggedIn) << "refilled";
+    }
+}

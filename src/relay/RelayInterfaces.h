@@ -7,6 +7,8 @@
 
 namespace relay {
 
+struct PdaRequest;
+
 // The handheld registry view.
 class HandheldView {
 public:
@@ -31,6 +33,16 @@ public:
     virtual void SubmitRequest(int operation, const std::string& address,
                                const std::string& handheld, const std::string& data,
                                const std::string& time) = 0;
+};
+
+// What the operator's records and counters learn of each request the decoder decides on.
+class RequestEvents {
+public:
+    enum class Refusal { UnknownOperation, Unregistered };
+    virtual ~RequestEvents() = default;
+    // Passed both checks: it goes to the command queue (or is answered in test mode).
+    virtual void RequestAccepted(const PdaRequest& request) = 0;
+    virtual void RequestRefused(const PdaRequest& request, Refusal why) = 0;
 };
 
 } // namespace relay

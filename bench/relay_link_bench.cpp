@@ -7,9 +7,13 @@
 //     request burst to its reply, less the required waits (100 ms read silence, 20 ms and
 //     100 ms before reading the reply) and the host simulator's own time (target: median
 //     below 5 ms); every request answered exactly once.
+// bench-relay-link REQUESTS --insight: only step 3, twice in the same run, without and with the
+// work-log file switched on (the operation records are always kept), and the recorder's own cost
+// per request and answer with a full table (target: the two medians within 0.5 ms).
 #include "BenchUtil.h"
 #include "app/HeadlessView.h"
 #include "app/MainController.h"
+#include "app/OperationRecorder.h"
 #include "app/PumpWait.h"
 #include "baselink/BaseFrame.h"
 #include "baselink/DataProcessor.h"
@@ -20,6 +24,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <map>
 
 using namespace std::chrono_literals;
@@ -80,14 +87,18 @@ void IdleRelay() {
                 cpu, wall, 100 * cpu / wall);
 }
 
-void EndToEnd(int count) {
+// Returns the median of the relay's own time per request.
+double EndToEnd(int count, bool logFile = false) {
     testsupport::InstanceSettings s;
     s.registered = {"005", "108", "012", "200"};
     testsupport::Instance inst(s);
+    if (logFile) {
+        std::ofstream(inst.Dir() + "dcfilepath.ini", std::ios::app) << "[Support]\r\nlogfile=1\r\n";
+    }
     BaseSim base({"--link", inst.Port("COM1"), "--stay", "--gap", "0"});
     if (!base.Start()) {
         std::printf("end to end: %s\n", base.Error().c_str());
-        return;
+        return 0;
     }
     BaseSim host({"--runtime-dir", inst.RuntimeDir(), "--exchange", inst.Exchange(), "--reply",
                   "OK\\n", "--", inst.Relay()},
@@ -125,6 +136,37 @@ void EndToEnd(int count) {
                 "%s; relay's own time per request median %.2f ms, 90%% %.2f ms (target median "
                 "< 5 ms; includes the simulators' pipe and pty hops)\n",
                 count, own.size(), lost, extra ? "yes" : "none", median, p90);
+    if (logFile) {
+        std::uintmax_t bytes = 0;
+        std::error_code error;
+        for (const auto& f : std::filesystem::directory_iterator(inst.Dir() + "logs", error)) {
+            bytes += f.file_size();
+        }
+        std::printf("  with the work-log file on: %ju bytes written under logs/\n", bytes);
+    }
+    return median;
+}
+
+// What keeping records costs: one accepted request and its answer, the table full.
+class NoLink : public PdaReplySender {
+public:
+    void SendPdaReply(int, const std::string&, const std::string&, const std::string&,
+                      const std::string&, bool) override {}
+};
+
+void RecorderCost() {
+    NoLink link;
+    app::OperationRecorder recorder(link);
+    const relay::PdaRequest request{7, 2, 5, "291615000000", std::string(24 + 3 * 28, '1')};
+    const int rounds = 50000;
+    double w0 = bench::WallSeconds();
+    for (int i = 0; i < rounds; ++i) {
+        recorder.RequestAccepted(request);
+        recorder.SendPdaReply(7, "0205", "5", "OK", "291615000000", true);
+    }
+    double us = (bench::WallSeconds() - w0) * 1e6 / rounds;
+    std::printf("records: %.2f us per request and answer, %zu records kept\n", us,
+                recorder.Records().size());
 }
 
 } // namespace
@@ -132,6 +174,14 @@ void EndToEnd(int count) {
 int main(int argc, char** argv) {
     testsupport::EnsureCoreApplication();
     int count = argc > 1 ? std::atoi(argv[1]) : 1000;
+    if (argc > 2 && std::strcmp(argv[2], "--insight") == 0) {
+        RecorderCost();
+        const double off = EndToEnd(count, false);
+        const double on = EndToEnd(count, true);
+        std::printf("work-log file on minus off: %+.2f ms median (target within 0.5 ms)\n",
+                    on - off);
+        return 0;
+    }
     DecodeThousandFrames();
     IdleRelay();
     EndToEnd(count);

@@ -55,15 +55,17 @@ MainController::MainController(const std::string& programDir, const Markers& mar
              [this](int slot, const char* bytes, std::uint16_t length) {
                  pipeline_->Comm1ReceiveData(slot, bytes, length);
              }),
+      recorder_(ports_.Sender()),
       scan_(settings_, portCombo_, ports_, ports_.Sender(), log_, handheldPanel_, waits_),
       handheldPanel_(view_, settings_, scan_.ChannelText), hostLink_(log_, *this, &endpoint_),
-      relay_(
-          {settings_, registry_, log_, ports_.Sender(), handheldPanel_, hostLink_, waits_, retry_}),
+      relay_({settings_, registry_, log_, recorder_, handheldPanel_, hostLink_, waits_, retry_}),
       hideRule_(view_), downloadPage_(view_, hideRule_),
       download_(ports_, downloadPage_, settings_.MenuDir, markers_.DebugLogging, log_, waits_,
                 pacing) {
     log_.AddListener(&stderrLog_);
     log_.AddListener(&view_);
+    StartWorkLogFile();
+    relay_.SetRequestEvents(&recorder_);
     TComm::SetProgramDirectory(programDir_);
     reopener_ = std::make_unique<ControllerReopener>(*this, log_);
     portRecovery_ = std::make_unique<PortRecovery>(*reopener_);
@@ -87,6 +89,21 @@ MainController::~MainController() {
     endpoint_.Close();
     log_.RemoveListener(&view_);
     log_.RemoveListener(&stderrLog_);
+    log_.RemoveListener(logFile_.get());
+}
+
+// The failure report comes from the file's writer thread and is logged on this one.
+void MainController::StartWorkLogFile() {
+    const WorkLogFileSettings file = LoadWorkLogFileSettings(SettingsPath());
+    if (!file.On) {
+        return;
+    }
+    logFile_ = std::make_unique<WorkLogFile>(
+        programDir_ + "logs/", file.KeepDays, [this](const std::string& message) {
+            QMetaObject::invokeMethod(
+                this, [this, message] { log_.Append(message); }, Qt::QueuedConnection);
+        });
+    log_.AddListener(logFile_.get());
 }
 
 void MainController::SetUpPipeline() {
@@ -194,8 +211,24 @@ void MainController::BaseStationSettings() {
 
 void MainController::ShowOperationRecords() {
     if (const auto handheld = handheldPanel_.SelectedHandheld()) {
-        view_.ShowOperationRecords(RecordsOf(operationRecords_, handheld->first, handheld->second));
+        view_.ShowOperationRecords(
+            RecordsOf(recorder_.Records(), handheld->first, handheld->second));
     }
+}
+
+std::string MainController::TreeNodeDetail(int station, int handheld) const {
+    return DetailOf(handheldPanel_.TreeHandheld(station, handheld));
+}
+
+std::string MainController::ListItemDetail(int item) const {
+    return DetailOf(handheldPanel_.ListHandheld(item));
+}
+
+std::string
+MainController::DetailOf(const std::optional<std::pair<std::string, std::string>>& handheld) const {
+    return handheld ? ActivityDetail(recorder_.ActivityOf(text::Trim(handheld->first),
+                                                          text::Trim(handheld->second)))
+                    : "";
 }
 
 void MainController::CloseRequest() {

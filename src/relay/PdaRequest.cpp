@@ -43,19 +43,34 @@ void RequestDecoder::HandleRequest(int operation, std::uint8_t baseByte, std::ui
     const PdaRequest request{operation, baseByte, handheld, timeHex, data};
     LogRequest(request);
     if (!IsKnownOperation(request.Operation)) {
+        Tell(request, RequestEvents::Refusal::UnknownOperation);
         RejectUnknownOperation(request);
         return;
     }
     if (!registry_.IsRegistered(request.BaseHex2(), request.Handheld3())) {
+        Tell(request, RequestEvents::Refusal::Unregistered);
         RejectUnregistered(request);
         return;
     }
+    Tell(request, std::nullopt);
     if (settings_.TestMode) {
         AnswerTestMode(request);
         return;
     }
     queue_.SubmitRequest(request.Operation, request.AddressHex(), request.HandheldDec(),
                          request.Data, request.TimeHex);
+}
+
+void RequestDecoder::Tell(const PdaRequest& request,
+                          std::optional<RequestEvents::Refusal> refusal) {
+    if (!events_) {
+        return;
+    }
+    if (refusal) {
+        events_->RequestRefused(request, *refusal);
+    } else {
+        events_->RequestAccepted(request);
+    }
 }
 
 void RequestDecoder::LogRequest(const PdaRequest& r) {

@@ -53,7 +53,6 @@ struct RecordingForm : desktop::TForm1 {
 };
 
 struct MainWindow : testing::Test {
-    void SetUp() override { testsupport::EnsureWidgetApplication(); }
     void TearDown() override {
         form.reset();
         testsupport::ClearProgramEnd();
@@ -302,6 +301,8 @@ TEST_F(MainWindow, TrayDoubleClickAndMenuEntryShowTheWindowASingleClickDoesNot) 
     EXPECT_EQ(form->N1->text(), U("显示窗口"));
     form->N1->trigger();
     EXPECT_TRUE(Shown());
+    form->TrayIcon1->EndSession(); // the desktop session ends: the program ends with it
+    EXPECT_TRUE(app::ProgramEnding());
 }
 
 TEST_F(MainWindow, ASecondReadyNoticeOpensASecondPromptOnTopOfTheFirst) {

@@ -17,11 +17,6 @@ using testing::ElementsAre;
 
 namespace {
 
-class Widgets : public testing::Test {
-protected:
-    void SetUp() override { testsupport::EnsureWidgetApplication(); }
-};
-
 QStringList Row(QTableWidget* grid, int row) {
     QStringList cells;
     for (int c = 0; c < grid->columnCount(); ++c) {
@@ -30,7 +25,7 @@ QStringList Row(QTableWidget* grid, int row) {
     return cells;
 }
 
-TEST_F(Widgets, TrayEventsReachTheirHandlersAndTheTipIsCut) {
+TEST(Widgets, TrayEventsReachTheirHandlersAndTheTipIsCut) {
     TTrayIcon tray;
     std::vector<std::string> events;
     tray.OnClick = [&](TTrayIcon*) { events.push_back("click"); };
@@ -53,7 +48,7 @@ TEST_F(Widgets, TrayEventsReachTheirHandlersAndTheTipIsCut) {
     EXPECT_EQ(tray.PlatformIcon().toolTip(), tray.ToolTip());
 }
 
-TEST_F(Widgets, OperationRecordViewerNumbersItsRowsBelowTheFixedRow) {
+TEST(Widgets, OperationRecordViewerNumbersItsRowsBelowTheFixedRow) {
     QStringList header;
     std::vector<QStringList> rows;
     testsupport::OnNextModal([&](QDialog* d) {
@@ -77,7 +72,7 @@ TEST_F(Widgets, OperationRecordViewerNumbersItsRowsBelowTheFixedRow) {
     EXPECT_EQ(rows[2].join("|"), "||||");
 }
 
-TEST_F(Widgets, DownloadPromptConfirmsWithStartAndCancelsOtherwise) {
+TEST(Widgets, DownloadPromptConfirmsWithStartAndCancelsOtherwise) {
     Tfrm_tishi prompt;
     EXPECT_EQ(prompt.windowTitle(), QString::fromUtf8("提示"));
     EXPECT_EQ(prompt.Label1->text(),
@@ -92,7 +87,7 @@ TEST_F(Widgets, DownloadPromptConfirmsWithStartAndCancelsOtherwise) {
     EXPECT_EQ(prompt.exec(), QDialog::Rejected);
 }
 
-TEST_F(Widgets, IconsRenderAtEverySizeAndTheLoggedInOneHasARedLamp) {
+TEST(Widgets, IconsRenderAtEverySizeAndTheLoggedInOneHasARedLamp) {
     for (int size : {16, 32, 64}) {
         EXPECT_EQ(ProgramIcon().pixmap(size).width(), size);
     }

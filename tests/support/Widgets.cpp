@@ -9,15 +9,6 @@
 
 namespace testsupport {
 
-void EnsureWidgetApplication() {
-    if (QCoreApplication::instance() == nullptr) {
-        static int argc = 1;
-        static char name[] = "dcrelay-test";
-        static char* argv[] = {name, nullptr};
-        static QApplication app(argc, argv);
-    }
-}
-
 void ClearProgramEnd() {
     app::SetProgramEnding(false);
     // exec() clears the application's quit request before it runs; the queued quit ends it.

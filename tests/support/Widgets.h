@@ -1,4 +1,5 @@
-// Helpers for widget tests, offscreen: one QApplication, and answering modal dialogs.
+// Helpers for widget tests, offscreen (their main is WidgetTestMain.cpp): answering modal
+// dialogs, and clearing the end of the program between tests.
 #pragma once
 
 #include <QString>
@@ -13,9 +14,6 @@ inline void PrintTo(const QString& s, std::ostream* os) {
 }
 
 namespace testsupport {
-
-// Creates the process's QApplication on first use; call before anything else needs Qt.
-void EnsureWidgetApplication();
 
 // After a test that ended the program (QCoreApplication::exit, which also makes every later
 // modal dialog return at once): clears the ending so the next test runs normally.

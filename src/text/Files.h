@@ -4,6 +4,8 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace text {
 
@@ -27,6 +29,12 @@ enum class Durability { Synced, Cached };
 // file is then untouched.
 void WriteFileAtomic(const std::string& path, const std::string& bytes,
                      Durability durability = Durability::Synced);
+
+// Replaces several files that belong together (path, bytes): every new content is written and
+// synced to a temporary file beside its file first, and only when all of them are written are
+// they renamed over the old files. A failure to write any of them (a read-only directory, a full
+// disk) throws FileError with the system's reason and leaves every file as it was.
+void WriteFilesAtomic(const std::vector<std::pair<std::string, std::string>>& files);
 
 // The path of `name` inside `dir` (dir is used as given, names are appended directly): the exact
 // name when it exists, else the first entry of dir that matches it without regard to ASCII case,

@@ -1,0 +1,15 @@
+// GBK byte text shown in widgets: converted to UTF-8 for display only, never back.
+#pragma once
+
+#include "text/Gbk.h"
+
+#include <QString>
+#include <string_view>
+
+namespace desktop {
+
+inline QString FromGbk(std::string_view gbk) {
+    return QString::fromStdString(text::ToUtf8(gbk));
+}
+
+} // namespace desktop

@@ -92,7 +92,8 @@ int main(int argc, char** argv) {
     comm.OpenComm();
 
     BenchLink link(comm);
-    menu::DownloadBroadcast broadcast(link, link, menuDir, false, link.log);
+    app::PumpWaits waits;
+    menu::DownloadBroadcast broadcast(link, link, menuDir, false, link.log, waits);
     broadcast.startDownload(); // prepares FF.bin and sends the start frame
     pty.WaitReceived(menu::download::StartFrame().size(), std::chrono::seconds(1));
     const std::size_t startBytes = pty.ReceivedCount();

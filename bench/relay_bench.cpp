@@ -22,8 +22,8 @@
 
 namespace {
 
-struct NoWaits : relay::RelayWaits {
-    void Wait(unsigned) override {}
+struct NoWaits : Waits {
+    void Wait(unsigned, unsigned) override {}
     bool Ending() const override { return false; }
 };
 struct CountingSender : PdaReplySender {
@@ -101,7 +101,7 @@ int main() {
         }
     } host;
     host.dir = dir;
-    relay::Relay relay({settings, registry, log, sender, view, host, &waits});
+    relay::Relay relay({settings, registry, log, sender, view, host, waits});
     const std::size_t rounds = 500;
     const double roundTrip = PerCall(rounds, [&] {
         relay.HandleRequest(9, 2, 5, time, "0000012");

@@ -67,7 +67,7 @@ void IdleRelay() {
     }
     app::HeadlessView view;
     app::MainController controller(inst.Dir(), app::Markers{}, view, inst.RuntimeDir(), "");
-    controller.Log().Clear();
+    controller.ClearLog();
     controller.Create();
     testsupport::PumpUntil([&] { return !controller.Scan().Scanning(); }, 10s);
     double c0 = bench::CpuSeconds();

@@ -52,6 +52,55 @@ void THandheldView::SelectorChange(const std::array<std::string, 4>& channelText
     }
 }
 
+void THandheldView::ChooseStation(int choice, const std::array<std::string, 4>& channelText) {
+    ComboBox1Index = choice >= 0 && choice < static_cast<int>(ComboBox1.size()) ? choice : -1;
+    SelectorChange(channelText);
+}
+
+void THandheldView::SelectTreeNode(int station, int handheld,
+                                   const std::array<std::string, 4>& channelText) {
+    if (!TreeSelectionHandling || station < 0 || station >= static_cast<int>(TreeView1.size())) {
+        return;
+    }
+    const TreeNode& node = TreeView1[static_cast<std::size_t>(station)];
+    if (handheld < 0) {
+        ChooseStation(SelectorIndexOf(node.Caption), channelText);
+        return;
+    }
+    if (handheld >= static_cast<int>(node.Children.size())) {
+        return;
+    }
+    const std::string caption = node.Children[static_cast<std::size_t>(handheld)].Caption;
+    if (!StationChosen(node.Caption)) {
+        ChooseStation(SelectorIndexOf(node.Caption), channelText);
+    }
+    SelectListItem(caption);
+}
+
+int THandheldView::SelectorIndexOf(const std::string& name) const {
+    for (std::size_t i = 0; i < ComboBox1.size(); ++i) {
+        if (ComboBox1[i] == name) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+bool THandheldView::StationChosen(const std::string& name) const {
+    return ComboBox1Index >= 0 && ComboBox1Index < static_cast<int>(ComboBox1.size()) &&
+           ComboBox1[static_cast<std::size_t>(ComboBox1Index)] == name;
+}
+
+void THandheldView::SelectListItem(const std::string& caption) {
+    ListView1Index = -1;
+    for (std::size_t i = 0; i < ListView1.size(); ++i) {
+        if (ListView1[i].Caption == caption) {
+            ListView1Index = static_cast<int>(i);
+            return;
+        }
+    }
+}
+
 void THandheldView::MarkLoggedIn(const std::string& addressHex,
                                  const std::array<std::string, 4>& baseIds,
                                  const std::array<std::string, 4>& channelText) {

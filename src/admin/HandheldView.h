@@ -41,11 +41,23 @@ public:
     void RebuildHandheldView(const config::HandheldRegistry& registry, bool selectFirstStation);
     void FillHandheldList(const std::string& sectionName);
     // The selector-change action: refills the list and shows the chosen station's channel.
+    // channelText: the four stations' ChannelText.
     void SelectorChange(const std::array<std::string, 4>& channelText);
+    // The operator chooses in the selector (-1: no choice), then the selector-change action.
+    void ChooseStation(int choice, const std::array<std::string, 4>& channelText);
+    // The tree's selection-change action for the top-level node `station`, or for its child
+    // `handheld` (-1: the station node itself), both counted from 0. Nothing happens while
+    // TreeSelectionHandling is off or when no such node exists.
+    void SelectTreeNode(int station, int handheld, const std::array<std::string, 4>& channelText);
     // addressHex: base-station ID (two hex digits) followed by the handheld number (two hex
     // digits). baseIds: the configured IDs of the four slots.
     void MarkLoggedIn(const std::string& addressHex, const std::array<std::string, 4>& baseIds,
                       const std::array<std::string, 4>& channelText);
+
+private:
+    int SelectorIndexOf(const std::string& name) const;
+    bool StationChosen(const std::string& name) const;
+    void SelectListItem(const std::string& caption);
 };
 
 } // namespace admin

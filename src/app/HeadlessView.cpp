@@ -16,17 +16,14 @@ void ToStderr(const std::string& gbk) {
 } // namespace
 
 void HeadlessView::ShowMessage(const std::string& caption, const std::string& text) {
-    messages.push_back(caption + ": " + text);
     ToStderr("[" + caption + "] " + text + " [OK]");
 }
 
 void HeadlessView::ShowError(const std::string& message) {
-    messages.push_back("error: " + message);
     ToStderr("[error] " + message + " [OK]");
 }
 
 bool HeadlessView::AskDownloadPrompt() {
-    ++prompts;
     ToStderr("[" + text::Fixed("提示") + "] " + text::Fixed("现在将需要更新菜库的PDA开机,在此") +
              " " + text::Fixed("之前开机的,请重新开关机.") + " [" + text::Fixed("开始") + "]");
     return true;

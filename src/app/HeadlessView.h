@@ -1,12 +1,9 @@
-// The main view without a display: every message box and prompt goes to standard error as UTF-8
-// and is answered with its default button; the rest is kept as state for tests to read.
+// The main view without a display: keeps nothing. Every message box and prompt goes to standard
+// error as UTF-8 and is answered with its default button; a dialog closes at once; the rest has
+// nothing to draw. (The work log reaches standard error through the controller's own listener.)
 #pragma once
 
 #include "app/MainView.h"
-
-#include <map>
-#include <string>
-#include <vector>
 
 namespace app {
 
@@ -14,27 +11,19 @@ class HeadlessView : public MainView {
 public:
     void ShowMessage(const std::string& caption, const std::string& text) override;
     void ShowError(const std::string& message) override;
-    void ShowMainWindow() override { visible = true; }
-    void HideMainWindow() override { visible = false; }
-    void SetCommandEnabled(Command command, bool enabled) override {
-        enabledCommands[command] = enabled;
-    }
-    void HandheldViewChanged() override { ++handheldViewChanges; }
-    void SetCycleLabel(const std::string& text) override { cycleLabel = text; }
-    void SetProgress(int position, int maximum) override {
-        progress = position;
-        progressMax = maximum;
-    }
+    void ShowMainWindow() override {}
+    void HideMainWindow() override {}
+    void SetCommandEnabled(Command, bool) override {}
+    void HandheldViewChanged() override {}
+    void SetCycleLabel(const std::string&) override {}
+    void SetProgress(int, int) override {}
     bool AskDownloadPrompt() override;
-
-    bool visible = false;
-    std::map<Command, bool> enabledCommands;
-    std::vector<std::string> messages; // caption + ": " + text, GBK
-    int handheldViewChanges = 0;
-    std::string cycleLabel;
-    int progress = 0;
-    int progressMax = 0;
-    int prompts = 0;
+    void OpenParameterDialog(const std::string&) override {}
+    void OpenBaseStationDialog(const std::vector<std::string>&, const BaseStationAccess&) override {
+    }
+    void ShowOperationRecords(const std::vector<OperationRecord>&) override {}
+    void LineAppended(const std::string&) override {}
+    void Cleared() override {}
 };
 
 } // namespace app

@@ -24,15 +24,16 @@ MainController::MainController(const std::string& programDir, const Markers& mar
                                const std::string& runtimeRefusal, menu::DownloadPacing pacing)
     : programDir_(programDir), markers_(markers), view_(view),
       sender_(settings_.BaseId, *this, log_, [](int op) { return relay::OperationName(op); }),
-      scan_(settings_, portCombo_, *this, sender_, log_, *this),
-      relay_(relay::RelayContext{settings_, registry_, log_, sender_, *this, *this}),
+      scan_(settings_, portCombo_, *this, sender_, log_, *this, waits_),
+      relay_(relay::RelayContext{settings_, registry_, log_, sender_, *this, *this, waits_}),
       hostLink_(log_, *this, &endpoint_) {
     log_.AddListener(&stderrLog_);
+    log_.AddListener(&view_);
     TComm::SetProgramDirectory(programDir_);
     menu::DownloadPorts& ports = *this;
     menu::DownloadView& page = *this;
-    download_ = std::make_unique<menu::DownloadBroadcast>(ports, page, settings_.MenuDir,
-                                                          markers_.DebugLogging, log_, pacing);
+    download_ = std::make_unique<menu::DownloadBroadcast>(
+        ports, page, settings_.MenuDir, markers_.DebugLogging, log_, waits_, pacing);
     SetUpPorts();
     SetUpPipeline();
     dirChange1_.SetDirectory("D:\\RF\\");
@@ -60,6 +61,7 @@ MainController::~MainController() {
         comm->CloseComm();
     }
     endpoint_.Close();
+    log_.RemoveListener(&view_);
     log_.RemoveListener(&stderrLog_);
 }
 
@@ -168,9 +170,55 @@ void MainController::ReloadConfiguration() {
     scan_.act_ScanBaseSetExecute();
 }
 
+// The parameter sequence: the files are reloaded whether or not the dialog saved them.
+void MainController::ParameterSettings() {
+    Guarded([this] {
+        view_.OpenParameterDialog(programDir_);
+        ReloadConfiguration();
+    });
+}
+
+// The base-station sequence: the dialog offers the selector's names; nothing is reloaded after.
+void MainController::BaseStationSettings() {
+    Guarded([this] {
+        view_.OpenBaseStationDialog(handheldView_.ComboBox1,
+                                    {*this, waits_, settings_.BaseId, scan_.ChannelText});
+    });
+}
+
+void MainController::SelectStation(int choice) {
+    handheldView_.ChooseStation(choice, scan_.ChannelText);
+    view_.HandheldViewChanged();
+}
+
+void MainController::SelectTreeNode(int station, int handheld) {
+    handheldView_.SelectTreeNode(station, handheld, scan_.ChannelText);
+    view_.HandheldViewChanged();
+}
+
+void MainController::SelectListItem(int item) {
+    const bool exists = item >= 0 && item < static_cast<int>(handheldView_.ListView1.size());
+    handheldView_.ListView1Index = exists ? item : -1;
+}
+
+// The viewer for the selected handheld of the chosen station (choice 0..3 is station 1..4; with
+// no such choice the base-station ID is empty).
+void MainController::ShowOperationRecords() {
+    const admin::THandheldView& page = handheldView_;
+    if (page.ListView1Index < 0) {
+        return;
+    }
+    const std::string& handheld =
+        page.ListView1[static_cast<std::size_t>(page.ListView1Index)].Caption;
+    const int choice = page.ComboBox1Index;
+    const std::string baseId =
+        choice >= 0 && choice <= 3 ? settings_.BaseId[static_cast<std::size_t>(choice)] : "";
+    view_.ShowOperationRecords(RecordsOf(operationRecords_, baseId, handheld));
+}
+
 void MainController::CloseRequest() {
-    for (int i = 0; i < 10 && hostLink_.HostWindowExists() && !ProgramEnding(); ++i) {
-        PumpWait(0, 20);
+    for (int i = 0; i < 10 && hostLink_.HostWindowExists() && !waits_.Ending(); ++i) {
+        waits_.Wait(0, 20);
     }
     hostGone_ = !hostLink_.HostWindowExists();
     CloseDecision();
@@ -237,11 +285,11 @@ void MainController::SetBaseCommandsEnabled(bool enabled) {
     view_.SetCommandEnabled(Command::StartDownload, enabled);
 }
 
-void MainController::startDownload() {
+void MainController::StartDownload() {
     Guarded([this] { download_->startDownload(); });
 }
 
-void MainController::stopDownload() {
+void MainController::StopDownload() {
     Guarded([this] { download_->stopDownload(); });
 }
 

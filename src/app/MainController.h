@@ -4,7 +4,10 @@
 #pragma once
 
 #include "admin/HandheldView.h"
+#include "app/MainCommands.h"
 #include "app/MainView.h"
+#include "app/OperationRecords.h"
+#include "app/PumpWait.h"
 #include "app/Startup.h"
 #include "app/WorkLog.h"
 #include "baselink/BaseConnection.h"
@@ -29,6 +32,8 @@
 namespace app {
 
 class MainController : public QObject,
+                       public MainCommands,
+                       public MainState,
                        private SlotPorts,
                        private BasePorts,
                        private ScanView,
@@ -56,29 +61,33 @@ public:
     // std::invalid_argument when the argument is not a decimal integer.
     void StartForHost(const std::string& handleArgument);
 
-    // The window system's close request (also the strip below the work log).
-    void CloseRequest();
     // The close decision, run directly after the host's closing message.
     void CloseDecision();
     // Ends the program from inside any wait: every wait returns at once, loops stop, ports and
     // the host endpoint close, and the event loop ends with status 0.
     void EndProgram();
 
-    // The hide rule of the main window.
-    void WindowActivated();
-    void WindowDeactivated();
+    // MainCommands: the operator's commands.
+    void ParameterSettings() override;
+    void BaseStationSettings() override;
+    void ConnectBaseStations() override { scan_.act_ScanBaseSetExecute(); }
+    void StartDownload() override;
+    void StopDownload() override;
+    void SelectStation(int choice) override;
+    void SelectTreeNode(int station, int handheld) override;
+    void SelectListItem(int item) override;
+    void ShowOperationRecords() override;
+    void ClearLog() override { log_.Clear(); }
+    void CloseRequest() override;
+    void ShowFromTray() override { view_.ShowMainWindow(); }
+    void WindowActivated() override;
+    void WindowDeactivated() override;
 
-    // Commands.
-    void act_ScanBaseSetExecute() { scan_.act_ScanBaseSetExecute(); }
-    void ReloadConfiguration(); // after the parameter dialog closes
-    void startDownload();
-    void stopDownload();
-
-    // State, for the window and tests.
-    WorkLog& Log() { return log_; }
+    // MainState, and further state for tests.
+    const admin::THandheldView& HandheldPage() const override { return handheldView_; }
+    const WorkLog& Log() const override { return log_; }
     const config::AppSettings& Settings() const { return settings_; }
     const config::HandheldRegistry& Registry() const { return registry_; }
-    const admin::THandheldView& HandheldPage() const { return handheldView_; }
     const PortCombo& Ports() const { return portCombo_; }
     const BaseConnection& Scan() const { return scan_; }
     const relay::Relay& RelayPart() const { return relay_; }
@@ -95,6 +104,7 @@ private:
     void SetUpPorts();
     void SetUpPipeline();
     void StartDirectoryWatcher();
+    void ReloadConfiguration();
     std::string SettingsPath() const;
     std::string RegistryPath() const;
     // Runs an event handler the way the toolkit does: an escaping error is shown, the event loop
@@ -139,6 +149,7 @@ private:
     std::string programDir_;
     Markers markers_;
     MainView& view_;
+    PumpWaits waits_;
     WorkLog log_;
     StderrLogListener stderrLog_;
     config::AppSettings settings_;
@@ -154,6 +165,7 @@ private:
     hostlink::HostLink hostLink_;
     std::unique_ptr<menu::DownloadBroadcast> download_;
     desktop::TDirChange dirChange1_;
+    std::vector<OperationRecord> operationRecords_; // nothing adds to it
     QTimer Timer1;
 
     unsigned hostHandle_ = 0;

@@ -3,11 +3,18 @@
 // answers with the default button.
 #pragma once
 
+#include "app/OperationRecords.h"
+#include "app/WorkLog.h"
+#include "baselink/PdaReply.h"
+#include "text/Waits.h"
+
+#include <array>
 #include <string>
+#include <vector>
 
 namespace app {
 
-// The commands that long operations enable and disable.
+// The commands that long operations enable and disable. "停止下载" is never disabled.
 enum class Command {
     ParamSet,     // "参数设置" btn_ParamSet
     BaseSet,      // "基站设置" btn_BaseSet
@@ -15,9 +22,20 @@ enum class Command {
     StartDownload // "开始下载" Button9
 };
 
-class MainView {
+// What the base-station dialog works on, all owned by the main controller: the four ports (a
+// frame goes straight to the chosen slot's port; a closed port drops it), the waits during which
+// the station's answer is handled, the configured IDs, and the channel texts that the receive
+// path sets (the dialog resets all four before it changes a station, then reads one).
+struct BaseStationAccess {
+    BasePorts& ports;
+    Waits& waits;
+    const std::array<std::string, 4>& baseIds;
+    std::array<std::string, 4>& channelText;
+};
+
+// The work log's changes reach the view as a WorkLogListener (the window's text area).
+class MainView : public WorkLogListener {
 public:
-    virtual ~MainView() = default;
     // A modal message box with an OK button (GBK texts).
     virtual void ShowMessage(const std::string& caption, const std::string& text) = 0;
     // An error that escaped an event handler, shown as the toolkit's error box.
@@ -32,6 +50,15 @@ public:
     virtual void SetProgress(int position, int maximum) = 0;
     // The download prompt: true for "开始", false for "取消" or a closed dialog.
     virtual bool AskDownloadPrompt() = 0;
+
+    // The modal dialogs; each returns when its dialog has closed.
+    // The parameter dialog over the two configuration files of programDir (ends in '/').
+    virtual void OpenParameterDialog(const std::string& programDir) = 0;
+    // The base-station dialog; names become its selector's choices (choice k: station k+1).
+    virtual void OpenBaseStationDialog(const std::vector<std::string>& names,
+                                       const BaseStationAccess& access) = 0;
+    // The operation record viewer with the rows of one handheld.
+    virtual void ShowOperationRecords(const std::vector<OperationRecord>& rows) = 0;
 };
 
 } // namespace app

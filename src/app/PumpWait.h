@@ -3,6 +3,8 @@
 // the wall clock neither shortens nor stretches it.
 #pragma once
 
+#include "text/Waits.h"
+
 namespace app {
 
 // Waits `seconds` s plus `milliseconds` ms while handling events. A zero wait returns at once
@@ -13,5 +15,12 @@ void PumpWait(unsigned seconds, unsigned milliseconds);
 // next wait. Set by the host's closing message, an allowed close and SIGTERM/SIGINT.
 void SetProgramEnding(bool ending);
 bool ProgramEnding();
+
+// The program's Waits: PumpWait and the program-ending flag above.
+class PumpWaits final : public Waits {
+public:
+    void Wait(unsigned seconds, unsigned milliseconds) override { PumpWait(seconds, milliseconds); }
+    bool Ending() const override { return ProgramEnding(); }
+};
 
 } // namespace app

@@ -1,6 +1,5 @@
 #include "baselink/BaseConnection.h"
 
-#include "app/PumpWait.h"
 #include "app/WorkLog.h"
 #include "baselink/BaseFrame.h"
 #include "baselink/PdaReply.h"
@@ -53,28 +52,29 @@ void PortCombo::SelectNoCase(const std::string& name) {
 }
 
 BaseConnection::BaseConnection(const config::AppSettings& settings, PortCombo& portCombo,
-                               SlotPorts& ports, BaseSender& sender, WorkLog& log, ScanView& view)
+                               SlotPorts& ports, BaseSender& sender, WorkLog& log, ScanView& view,
+                               Waits& waits)
     : settings_(settings), portCombo_(portCombo), ports_(ports), sender_(sender), log_(log),
-      view_(view) {
+      view_(view), waits_(waits) {
     tim_ScanBaseSet.setInterval(200);
     QObject::connect(&tim_ScanBaseSet, &QTimer::timeout, [this] { tim_ScanBaseSetTimer(); });
 }
 
 void BaseConnection::QueryBase(int slot) {
-    app::PumpWait(0, 100);
-    if (app::ProgramEnding()) {
+    waits_.Wait(0, 100);
+    if (waits_.Ending()) {
         return;
     }
     sender_.SendToBase(BaseFrame::kQueryFrame, slot);
-    app::PumpWait(0, 200);
+    waits_.Wait(0, 200);
 }
 
 void BaseConnection::ConnectBaseStations() {
     ConnectSlotOne();
-    for (int slot = 2; slot <= 4 && !app::ProgramEnding(); ++slot) {
+    for (int slot = 2; slot <= 4 && !waits_.Ending(); ++slot) {
         ConnectOtherSlot(slot);
     }
-    if (!app::ProgramEnding()) {
+    if (!waits_.Ending()) {
         view_.RefreshHandheldPage();
     }
 }
@@ -91,8 +91,8 @@ void BaseConnection::ConnectSlotOne() {
     }
     ports_.SetCommName(1, trimmed);
     ports_.CloseComm(1);
-    app::PumpWait(0, 20);
-    if (app::ProgramEnding()) {
+    waits_.Wait(0, 20);
+    if (waits_.Ending()) {
         return;
     }
     try {
@@ -113,8 +113,8 @@ void BaseConnection::ConnectOtherSlot(int slot) {
     }
     portCombo_.SelectNoCase(portName);
     ports_.CloseComm(slot);
-    app::PumpWait(0, 20);
-    if (portCombo_.ItemIndex < 0 || app::ProgramEnding()) {
+    waits_.Wait(0, 20);
+    if (portCombo_.ItemIndex < 0 || waits_.Ending()) {
         return;
     }
     ports_.SetCommName(slot, trimmed);
@@ -148,13 +148,13 @@ void BaseConnection::HandleBaseAnswer(const std::string& answer, int slot) {
 
 void BaseConnection::act_ScanBaseSetExecute() {
     BaseOneAnswered = false;
-    if (!app::ProgramEnding()) {
+    if (!waits_.Ending()) {
         tim_ScanBaseSet.start();
     }
 }
 
 void BaseConnection::tim_ScanBaseSetTimer() {
-    if (ScanBusy || app::ProgramEnding()) {
+    if (ScanBusy || waits_.Ending()) {
         return;
     }
     ScanBusy = true;

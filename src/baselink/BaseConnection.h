@@ -2,6 +2,8 @@
 // radio channel from the answer. A 200 ms scan timer reconnects until base station 1 answers.
 #pragma once
 
+#include "text/Waits.h"
+
 #include <QTimer>
 #include <array>
 #include <string>
@@ -51,7 +53,7 @@ public:
 class BaseConnection {
 public:
     BaseConnection(const config::AppSettings& settings, PortCombo& portCombo, SlotPorts& ports,
-                   BaseSender& sender, WorkLog& log, ScanView& view);
+                   BaseSender& sender, WorkLog& log, ScanView& view, Waits& waits);
 
     void ConnectBaseStations();
     void QueryBase(int slot);
@@ -75,5 +77,6 @@ private:
     BaseSender& sender_;
     WorkLog& log_;
     ScanView& view_;
+    Waits& waits_;
     QTimer tim_ScanBaseSet;
 };

@@ -1,6 +1,5 @@
 #include "menu/DownloadBroadcast.h"
 
-#include "app/PumpWait.h"
 #include "app/WorkLog.h"
 #include "baselink/xyTypeConv.h"
 #include "menu/DownloadImage.h"
@@ -14,11 +13,6 @@
 #include <random>
 
 namespace menu {
-
-void DownloadPacing::PumpWaitFor(Ms duration) {
-    const auto ms = static_cast<unsigned>(std::max<Ms::rep>(duration.count(), 0));
-    app::PumpWait(ms / 1000, ms % 1000);
-}
 
 // --- blocks and packets ---------------------------------------------------------------------
 
@@ -110,9 +104,9 @@ std::string FourDigitHex(std::size_t n) {
 
 DownloadBroadcast::DownloadBroadcast(DownloadPorts& ports, DownloadView& view,
                                      const std::string& menuDir, bool debugLogging, WorkLog& log,
-                                     DownloadPacing pacing)
+                                     Waits& waits, DownloadPacing pacing)
     : ports_(ports), view_(view), menuDir_(menuDir), debugLogging_(debugLogging), log_(log),
-      pacing_(std::move(pacing)) {}
+      waits_(waits), pacing_(pacing) {}
 
 void DownloadBroadcast::startDownload() {
     const PackResult prepared = prepareDownload(menuDir_, log_);
@@ -142,7 +136,7 @@ void DownloadBroadcast::onBroadcastNotice(const std::string& /*chunk*/) {
     for (int cycle = 1; !StopRequested(stopsAtStart); ++cycle) {
         view_.SetCycleLabel(CycleLabel(cycle));
         Wait(BeforeCycleWait());
-        if (app::ProgramEnding() || RunCycle(stopsAtStart) == CycleEnd::ImageUnreadable) {
+        if (waits_.Ending() || RunCycle(stopsAtStart) == CycleEnd::ImageUnreadable) {
             return;
         }
     }
@@ -150,7 +144,7 @@ void DownloadBroadcast::onBroadcastNotice(const std::string& /*chunk*/) {
 
 void DownloadBroadcast::onReadyNotice(const std::string& /*chunk*/) {
     Wait(pacing_.readyWait);
-    if (app::ProgramEnding()) {
+    if (waits_.Ending()) {
         return;
     }
     view_.StopHideTimer();
@@ -168,7 +162,7 @@ void DownloadBroadcast::SendStartFrame() {
 // A sequence ends at the stop flag, at any stop made since it began (a later start clears the
 // flag, but not for a sequence that was left waiting under the stop), and when the program ends.
 bool DownloadBroadcast::StopRequested(unsigned stopsAtStart) const {
-    return stopFlag_ || stops_ != stopsAtStart || app::ProgramEnding();
+    return stopFlag_ || stops_ != stopsAtStart || waits_.Ending();
 }
 
 DownloadBroadcast::CycleEnd DownloadBroadcast::RunCycle(unsigned stopsAtStart) {
@@ -217,7 +211,7 @@ std::optional<std::size_t> DownloadBroadcast::SendBlocks(std::string_view image,
         ++sent;
         if (k == 0) {
             Wait(pacing_.afterBlockZero);
-            if (app::ProgramEnding()) {
+            if (waits_.Ending()) {
                 return std::nullopt;
             }
         }
@@ -243,7 +237,8 @@ void DownloadBroadcast::EndOnUnreadableImage(const std::string& message) {
 }
 
 void DownloadBroadcast::Wait(DownloadPacing::Ms duration) const {
-    pacing_.wait(duration);
+    const auto ms = static_cast<unsigned>(std::max<DownloadPacing::Ms::rep>(duration.count(), 0));
+    waits_.Wait(ms / 1000, ms % 1000);
 }
 
 // 1 s plus a random 0 to 799 ms, the generator seeded anew from the clock for every draw.

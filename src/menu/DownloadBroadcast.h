@@ -6,12 +6,12 @@
 #pragma once
 
 #include "menu/MenuPacker.h"
+#include "text/Waits.h"
 
 #include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -47,8 +47,7 @@ public:
     virtual bool AskDownloadPrompt() = 0;
 };
 
-// Every pause of the download and the wait that spends it. Production values by default; the
-// default wait is app::PumpWait, which handles events while it waits.
+// Every pause of the download. Production values by default.
 struct DownloadPacing {
     using Ms = std::chrono::milliseconds;
     Ms beforeCycle{1000};
@@ -57,9 +56,6 @@ struct DownloadPacing {
     Ms afterPacket{90};
     Ms stopWait{5000};
     Ms readyWait{500};
-    std::function<void(Ms)> wait = PumpWaitFor;
-
-    static void PumpWaitFor(Ms duration);
 };
 
 // The image in 64-byte blocks and the 75-byte packets that carry them, as pure functions.
@@ -91,9 +87,10 @@ std::string PacketHex(std::uint16_t validCount, std::size_t k, std::string_view 
 
 class DownloadBroadcast {
 public:
-    // menuDir is read at each use (the settings' MenuDir, which a reload may change).
+    // menuDir is read at each use (the settings' MenuDir, which a reload may change). Every pause
+    // is spent in `waits`, whose end of the program also ends the cycles.
     DownloadBroadcast(DownloadPorts& ports, DownloadView& view, const std::string& menuDir,
-                      bool debugLogging, WorkLog& log, DownloadPacing pacing = {});
+                      bool debugLogging, WorkLog& log, Waits& waits, DownloadPacing pacing = {});
 
     // The start button: prepares FF.bin, clears the stop flag, disables the four commands,
     // pulses DTR on slot 1 and sends the start frame to slots 1 to 4.
@@ -130,6 +127,7 @@ private:
     const std::string& menuDir_;
     bool debugLogging_;
     WorkLog& log_;
+    Waits& waits_;
     DownloadPacing pacing_;
 
     std::atomic<bool> stopFlag_{false};

@@ -21,7 +21,7 @@ int OperationNumber(const std::string& decimal) {
 
 } // namespace
 
-CommandQueue::CommandQueue(RequestBuilder& builder, WorkLog& log, RelayWaits& waits)
+CommandQueue::CommandQueue(RequestBuilder& builder, WorkLog& log, Waits& waits)
     : builder_(builder), log_(log), waits_(waits) {}
 
 void CommandQueue::SubmitRequest(int operation, const std::string& address,
@@ -38,7 +38,7 @@ void CommandQueue::SubmitRequest(int operation, const std::string& address,
     }
     log_.Append(kWriting);
     builder_.BuildRequest(operation, handheld, data, time, address);
-    waits_.Wait(10);
+    waits_.Wait(0, 10);
 }
 
 void CommandQueue::CompleteHead() {

@@ -4,6 +4,7 @@
 
 #include "relay/RelayInterfaces.h"
 #include "relay/RequestRecord.h"
+#include "text/Waits.h"
 
 #include <cstdint>
 #include <deque>
@@ -26,7 +27,7 @@ struct CommandEntry {
 
 class CommandQueue : public RequestQueue {
 public:
-    CommandQueue(RequestBuilder& builder, WorkLog& log, RelayWaits& waits);
+    CommandQueue(RequestBuilder& builder, WorkLog& log, Waits& waits);
 
     // Appends the request; when it is the only one, writes its request file and notifies the
     // host. An error of BuildRequest goes to the caller; the entry stays at the head.
@@ -49,7 +50,7 @@ private:
 
     RequestBuilder& builder_;
     WorkLog& log_;
-    RelayWaits& waits_;
+    Waits& waits_;
     std::deque<CommandEntry> entries_;
     std::uint64_t nextSerial_ = 1;
 };

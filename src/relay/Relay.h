@@ -4,10 +4,10 @@
 
 #include "relay/CommandQueue.h"
 #include "relay/PdaRequest.h"
-#include "relay/PumpWaits.h"
 #include "relay/RelayInterfaces.h"
 #include "relay/ReplyHandler.h"
 #include "relay/RequestRecord.h"
+#include "text/Waits.h"
 
 #include <cstdint>
 #include <string>
@@ -31,7 +31,7 @@ struct RelayContext {
     PdaReplySender& sender;
     HandheldView& view;
     HostNotifier& host;
-    RelayWaits* waits = nullptr; // null: PumpWait and app::ProgramEnding
+    Waits& waits;
 };
 
 class Relay {
@@ -53,7 +53,6 @@ public:
     const CommandQueue& Queue() const { return queue_; }
 
 private:
-    PumpWaits pumpWaits_;
     RequestBuilder builder_;
     CommandQueue queue_;
     RequestDecoder decoder_;

@@ -1,5 +1,6 @@
 // What the relay asks of the rest of the program. The main controller implements these; the
-// relay never reaches into the view, the host link or the event loop otherwise.
+// relay never reaches into the view, the host link or the event loop otherwise (its pauses are
+// the program's Waits).
 #pragma once
 
 #include <string>
@@ -30,16 +31,6 @@ public:
     virtual void SubmitRequest(int operation, const std::string& address,
                                const std::string& handheld, const std::string& data,
                                const std::string& time) = 0;
-};
-
-// The relay's pauses. Production waits while handling events; tests script what happens
-// during a wait.
-class RelayWaits {
-public:
-    virtual ~RelayWaits() = default;
-    virtual void Wait(unsigned milliseconds) = 0;
-    // The program is ending: loops that wait stop at their next wait.
-    virtual bool Ending() const = 0;
 };
 
 } // namespace relay

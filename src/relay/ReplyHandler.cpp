@@ -21,7 +21,7 @@ const std::string kReplyCopyFile = "R2.txt";
 } // namespace
 
 ReplyHandler::ReplyHandler(const config::AppSettings& settings, CommandQueue& queue,
-                           PdaReplySender& sender, WorkLog& log, RelayWaits& waits)
+                           PdaReplySender& sender, WorkLog& log, Waits& waits)
     : settings_(settings), queue_(queue), sender_(sender), log_(log), waits_(waits) {}
 
 void ReplyHandler::HandleReply() {
@@ -31,7 +31,7 @@ void ReplyHandler::HandleReply() {
 void ReplyHandler::ReplyReady() {
     static const std::string kReadReply = text::ToGbk("读文件R1.TXT");
     const std::uint64_t request = queue_.HeadSerial();
-    waits_.Wait(20);
+    waits_.Wait(0, 20);
     if (waits_.Ending()) {
         return;
     }
@@ -70,7 +70,7 @@ void ReplyHandler::Handle(std::uint64_t request) {
 void ReplyHandler::RunOnce(std::uint64_t request) {
     static const std::string kAnswered =
         text::ToGbk("与本次回复通知对应的命令已回复,不再重复回复.");
-    waits_.Wait(100);
+    waits_.Wait(0, 100);
     if (request == 0 || waits_.Ending()) {
         return; // no request was with the host: the reply file is not read
     }
@@ -99,7 +99,7 @@ void ReplyHandler::RunOnce(std::uint64_t request) {
 // No time limit: the host may post before its file is there. Ends when the program ends.
 bool ReplyHandler::WaitForReplyFile() {
     while (!text::FileExists(text::FindNoCase(settings_.ExchangeDir, kReplyFile))) {
-        waits_.Wait(10);
+        waits_.Wait(0, 10);
         if (waits_.Ending()) {
             return false;
         }

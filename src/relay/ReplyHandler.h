@@ -5,6 +5,7 @@
 #include "relay/CommandQueue.h"
 #include "relay/RelayInterfaces.h"
 #include "relay/ReplyFile.h"
+#include "text/Waits.h"
 
 #include <cstdint>
 #include <deque>
@@ -23,7 +24,7 @@ namespace relay {
 class ReplyHandler {
 public:
     ReplyHandler(const config::AppSettings& settings, CommandQueue& queue, PdaReplySender& sender,
-                 WorkLog& log, RelayWaits& waits);
+                 WorkLog& log, Waits& waits);
 
     // The host has posted reply-ready. The message belongs to the request that is with the host
     // now (none when the queue is empty). Runs do not nest: a message that comes while one is
@@ -53,7 +54,7 @@ private:
     CommandQueue& queue_;
     PdaReplySender& sender_;
     WorkLog& log_;
-    RelayWaits& waits_;
+    Waits& waits_;
     std::deque<std::uint64_t> pending_; // serial of the request each message belongs to
     bool running_ = false;
 };

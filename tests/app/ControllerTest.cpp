@@ -1,15 +1,18 @@
 // The main controller in this process, its ports on real pseudo-terminals with the base-station
 // simulator at the far end: scan, answers and request handling as the operator sees them.
-#include "app/HeadlessView.h"
 #include "app/MainController.h"
 #include "app/PumpWait.h"
+#include "baselink/BaseFrame.h"
+#include "baselink/xyTypeConv.h"
 #include "hostlink/HostSocket.h"
 #include "support/BaseSim.h"
 #include "support/EventPump.h"
 #include "support/Instance.h"
+#include "support/RecordingView.h"
 #include "text/Files.h"
 #include "text/Gbk.h"
 
+#include <QTimer>
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -19,8 +22,12 @@ using testsupport::BaseSim;
 using testsupport::Instance;
 using testsupport::InstanceSettings;
 using testsupport::SimLine;
+using C = app::Command;
+using Changes = std::vector<std::pair<C, bool>>;
 
 namespace {
+
+const std::string kConnected = "成功连接基站：02 信道：01";
 
 struct ControllerTest : ::testing::Test {
     static void SetUpTestSuite() { testsupport::EnsureCoreApplication(); }
@@ -28,7 +35,7 @@ struct ControllerTest : ::testing::Test {
 
     std::unique_ptr<Instance> inst;
     std::vector<std::unique_ptr<BaseSim>> sims;
-    app::HeadlessView view;
+    testsupport::RecordingView view;
     std::unique_ptr<app::MainController> controller;
 
     BaseSim& Sim(const std::string& port, std::vector<std::string> extra = {}) {
@@ -38,12 +45,12 @@ struct ControllerTest : ::testing::Test {
         EXPECT_TRUE(sims.back()->Start()) << sims.back()->Error();
         return *sims.back();
     }
-    void Start(const InstanceSettings& s = {}) {
+    void Start(const InstanceSettings& s = {}, menu::DownloadPacing pacing = {}) {
         if (!inst) {
             inst = std::make_unique<Instance>(s);
         }
         controller = std::make_unique<app::MainController>(inst->Dir(), app::Markers{}, view,
-                                                           inst->RuntimeDir(), "");
+                                                           inst->RuntimeDir(), "", pacing);
         ASSERT_TRUE(controller->Create());
     }
     bool LogHas(const std::string& utf8) {
@@ -107,6 +114,8 @@ TEST_F(ControllerTest, SlotOneOnAMissingPortIsNeverTouchedAndTheScanNeverEnds) {
     Start(s);
     testsupport::PumpFor(1200ms);
     EXPECT_TRUE(controller->Scan().Scanning());
+    EXPECT_EQ(view.enabledCommands,
+              (std::map<C, bool>{{C::BaseSet, false}, {C::StartDownload, false}}));
     EXPECT_FALSE(controller->Comm(1).SendData("x", 1)) << "slot 1 was never opened";
     EXPECT_EQ(controller->Comm(1).CommName(), "COM1") << "nor renamed";
     int searching = 0;
@@ -231,7 +240,7 @@ TEST_F(ControllerTest, FileMonitoringWatchesTheExchangeDirectory) {
     // Switching monitoring off in the file does not stop the watcher.
     s.fileMode = false;
     inst->WriteSettings(s);
-    controller->ReloadConfiguration();
+    controller->ParameterSettings();
     EXPECT_TRUE(controller->DirChange1().Active());
 }
 
@@ -239,4 +248,121 @@ TEST_F(ControllerTest, WithoutFileMonitoringTheWatcherStaysOff) {
     Start();
     EXPECT_FALSE(controller->DirChange1().Active());
     EXPECT_EQ(controller->DirChange1().Directory(), "D:\\RF\\");
+}
+
+// The scan disables "基站设置" and "开始下载" until base station 1 has answered, and touches no
+// other command.
+TEST_F(ControllerTest, ScanDisablesBaseSetAndStartDownloadUntilStationOneAnswers) {
+    inst = std::make_unique<Instance>();
+    Sim("COM1");
+    Start();
+    ASSERT_TRUE(WaitLog(kConnected));
+    const Changes& c = view.commandChanges;
+    ASSERT_GE(c.size(), 4u);
+    EXPECT_EQ(Changes(c.begin(), c.begin() + 2),
+              (Changes{{C::BaseSet, false}, {C::StartDownload, false}}));
+    EXPECT_EQ(Changes(c.end() - 2, c.end()),
+              (Changes{{C::BaseSet, true}, {C::StartDownload, true}}));
+    EXPECT_EQ(view.enabledCommands.size(), 2u);
+}
+
+// A download disables the three command-bar buttons and "开始下载"; the stop enables them again
+// once its wait has passed ("停止下载" is never among the commands that change).
+TEST_F(ControllerTest, DownloadDisablesFourCommandsUntilTheStopsWaitHasPassed) {
+    InstanceSettings s;
+    s.ports = {"", "", "", ""};
+    menu::DownloadPacing pacing;
+    pacing.stopWait = 300ms;
+    Start(s, pacing);
+    view.commandChanges.clear();
+    controller->StartDownload();
+    ASSERT_TRUE(view.messages.empty()) << text::ToUtf8(view.messages[0]);
+    const Changes disabled{{C::StartDownload, false},
+                           {C::ParamSet, false},
+                           {C::BaseSet, false},
+                           {C::Conn2Router, false}};
+    EXPECT_EQ(view.commandChanges, disabled);
+
+    Changes duringStop;
+    QTimer::singleShot(100ms, [&] { duringStop = view.commandChanges; });
+    controller->StopDownload();
+    for (const auto& [command, enabled] : duringStop) {
+        EXPECT_FALSE(enabled) << "enabled before the stop's wait had passed";
+    }
+    EXPECT_EQ(view.enabledCommands, (std::map<C, bool>{{C::StartDownload, true},
+                                                       {C::ParamSet, true},
+                                                       {C::BaseSet, true},
+                                                       {C::Conn2Router, true}}));
+}
+
+// "退出" saves nothing, yet both files are read again, the handheld view rebuilt and the scan
+// started.
+TEST_F(ControllerTest, ParameterSequenceReloadsRebuildsAndScansAfterTheDialog) {
+    inst = std::make_unique<Instance>();
+    Sim("COM1");
+    Start();
+    ASSERT_TRUE(WaitLog(kConnected));
+    InstanceSettings changed;
+    changed.ids = {"03", "", "", ""};
+    changed.registered = {"009"};
+    view.onParameterDialog = [&] {
+        EXPECT_EQ(controller->Settings().BaseId[0], "02") << "reloaded before the dialog closed";
+        inst->WriteSettings(changed); // the files change while the dialog is open
+    };
+    const int redraws = view.handheldViewChanges;
+    controller->ParameterSettings();
+    EXPECT_EQ(view.parameterDialogs, std::vector<std::string>{inst->Dir()});
+    EXPECT_EQ(controller->Settings().BaseId[0], "03");
+    ASSERT_EQ(controller->HandheldPage().TreeView1[0].Children.size(), 1u);
+    EXPECT_EQ(controller->HandheldPage().TreeView1[0].Children[0].Caption, "009");
+    EXPECT_GT(view.handheldViewChanges, redraws);
+    EXPECT_TRUE(controller->Scan().Scanning());
+    EXPECT_FALSE(controller->Scan().BaseOneAnswered);
+}
+
+// The dialog gets every section name and works on the live ports, waits and channel texts;
+// afterwards nothing is reloaded and no scan starts.
+TEST_F(ControllerTest, BaseStationSequenceOffersEverySectionAndReloadsNothing) {
+    inst = std::make_unique<Instance>();
+    std::string registry;
+    for (int n = 1; n <= 5; ++n) {
+        registry += "[" + text::ToGbk("基站") + std::to_string(n) + "]\r\nPDA1=005\r\n";
+    }
+    text::WriteFileAtomic(inst->Dir() + "基站.ini", registry);
+    Sim("COM1", {"--channel", "9"});
+    Start();
+    // A fifth section leaves the selector without a choice, so the label shows no channel.
+    ASSERT_TRUE(WaitLog("成功连接基站：02 信道："));
+    InstanceSettings changed;
+    changed.ids = {"03", "", "", ""};
+    view.onBaseStationDialog = [&](const app::BaseStationAccess& a) {
+        inst->WriteSettings(changed);
+        EXPECT_EQ(a.baseIds[0], "02");
+        a.channelText[0] = "";
+        a.ports.SendData(1, HexCodec::HexToText(BaseFrame::kQueryFrame));
+        for (int i = 0; i < 50 && a.channelText[0].empty(); ++i) {
+            a.waits.Wait(0, 20); // the answer is handled inside the wait
+        }
+        EXPECT_EQ(a.channelText[0], "09");
+    };
+    controller->BaseStationSettings();
+    ASSERT_EQ(view.baseStationDialogs.size(), 1u);
+    EXPECT_EQ(view.baseStationDialogs[0].size(), 5u);
+    EXPECT_EQ(view.baseStationDialogs[0][4], text::ToGbk("基站5"));
+    EXPECT_EQ(controller->Settings().BaseId[0], "02");
+    EXPECT_FALSE(controller->Scan().Scanning());
+}
+
+TEST_F(ControllerTest, OperationRecordsOpenOnlyForASelectedHandheld) {
+    Start();
+    controller->ShowOperationRecords();
+    EXPECT_TRUE(view.operationRecordViews.empty());
+    controller->SelectTreeNode(0, 1); // 108 under 基站1
+    EXPECT_EQ(controller->HandheldPage().ListView1Index, 1);
+    controller->ShowOperationRecords();
+    ASSERT_EQ(view.operationRecordViews.size(), 1u);
+    EXPECT_TRUE(view.operationRecordViews[0].empty()); // nothing adds records
+    controller->SelectListItem(-1);
+    controller->ShowOperationRecords();
+    EXPECT_EQ(view.operationRecordViews.size(), 1u);
 }

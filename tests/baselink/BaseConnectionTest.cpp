@@ -2,6 +2,7 @@
 #include "app/WorkLog.h"
 #include "baselink/PdaReply.h"
 #include "config/AppSettings.h"
+#include "support/ScriptedWaits.h"
 #include "text/Gbk.h"
 
 #include <QCoreApplication>
@@ -68,8 +69,9 @@ struct ScanFixture : ::testing::Test {
     FakePorts ports;
     WorkLog log;
     FakeView view;
+    testsupport::ScriptedWaits waits;
     BaseSender sender{settings.BaseId, ports, log, [](int) { return std::string(); }};
-    BaseConnection scan{settings, combo, ports, sender, log, view};
+    BaseConnection scan{settings, combo, ports, sender, log, view, waits};
 
     void SetUp() override {
         combo.Fill({"ttyS0", "COM3", "COM1"});
@@ -194,4 +196,29 @@ TEST_F(ScanFixture, StartingAScanWhileOneRunsOnlyClearsTheFlag) {
     scan.act_ScanBaseSetExecute();
     EXPECT_FALSE(scan.BaseOneAnswered);
     EXPECT_TRUE(scan.Scanning());
+}
+
+TEST_F(ScanFixture, EachSlotWaitsAfterClosingAndAroundItsQuery) {
+    settings.PortName = {"COM1", "COM3", "", ""};
+    settings.BaseId = {"02", "05", "", ""};
+    ports.onQuery = [&](int) {
+        ports.calls.push_back("waits:" + std::to_string(waits.waits.size()));
+    };
+    scan.ConnectBaseStations();
+    EXPECT_EQ(waits.waits, (std::vector<unsigned>{20, 100, 200, 20, 100, 200}));
+    EXPECT_EQ(ports.calls,
+              (std::vector<std::string>{"name1=COM1", "close1", "open1", "query1", "waits:2",
+                                        "close2", "name2=COM3", "open2", "query2", "waits:5"}));
+    EXPECT_EQ(view.refreshed, 1);
+}
+
+TEST_F(ScanFixture, ProgramEndingInAWaitStopsTheConnectionAndTheScan) {
+    settings.PortName = {"COM1", "COM3", "", ""};
+    settings.BaseId = {"02", "05", "", ""};
+    waits.during[1] = [&] { waits.ending = true; };
+    scan.ConnectBaseStations();
+    EXPECT_EQ(ports.calls, (std::vector<std::string>{"name1=COM1", "close1"}));
+    EXPECT_EQ(view.refreshed, 0);
+    scan.act_ScanBaseSetExecute();
+    EXPECT_FALSE(scan.Scanning());
 }

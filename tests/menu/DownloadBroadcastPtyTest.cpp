@@ -43,7 +43,8 @@ struct Link : DownloadPorts, DownloadView, BasePorts {
     }
 
     void Start(const std::string& menuDir, DownloadPacing pacing) {
-        broadcast = std::make_unique<DownloadBroadcast>(*this, *this, menuDir, false, log, pacing);
+        broadcast =
+            std::make_unique<DownloadBroadcast>(*this, *this, menuDir, false, log, waits, pacing);
         PipelineHandlers handlers;
         handlers.BroadcastNotice = [this](const std::string& c) {
             broadcast->onBroadcastNotice(c);
@@ -99,6 +100,7 @@ struct Link : DownloadPorts, DownloadView, BasePorts {
     bool AskDownloadPrompt() override { return true; }
 
     WorkLog log;
+    app::PumpWaits waits;
     std::array<std::string, 4> baseIds{"02", "", "", ""};
     TComm comm;
     BaseSender sender;

@@ -7,12 +7,14 @@
 #include "menu/DownloadImage.h"
 #include "menu/MenuTestSupport.h"
 #include "support/EventPump.h"
+#include "support/ScriptedWaits.h"
 
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <gmock/gmock.h>
 #include <map>
+#include <set>
 
 using namespace menu;
 using namespace menutest;
@@ -134,15 +136,16 @@ struct DownloadTest : ::testing::Test {
         pacing.afterPacket = kAfterPacket;
         pacing.stopWait = kStopWait;
         pacing.readyWait = kReadyWait;
-        pacing.wait = [this](Ms d) {
+        scripted.everyWait = [this](unsigned ms) {
+            const Ms d{ms};
             waits.push_back(d);
             ++waitCount[d];
             if (onWait) {
                 onWait(d, waitCount[d]);
             }
         };
-        broadcast =
-            std::make_unique<DownloadBroadcast>(rec, rec, dir.path, debugLogging, log, pacing);
+        broadcast = std::make_unique<DownloadBroadcast>(rec, rec, dir.path, debugLogging, log,
+                                                        scripted, pacing);
         return *broadcast;
     }
 
@@ -166,6 +169,7 @@ struct DownloadTest : ::testing::Test {
     MenuDir dir;
     WorkLog log;
     Recorder rec;
+    testsupport::ScriptedWaits scripted;
     std::vector<Ms> waits;
     std::map<Ms, int> waitCount;
     std::function<void(Ms, int)> onWait;
@@ -237,25 +241,25 @@ TEST(DownloadPacingTest, ProductionValues) {
     EXPECT_EQ(p.readyWait, 500ms);
 }
 
-TEST_F(DownloadTest, OpeningPauseIsOneSecondPlusUpTo799Ms) {
+// Production pacing: every opening pause lies in 1000 .. 1799 ms, and the random part really
+// varies (30 draws from 800 values give far more than ten different pauses).
+TEST_F(DownloadTest, OpeningPauseIsOneSecondPlusARandomPartUpTo799Ms) {
     dir.Raw(kImageFile, Ffs(64));
-    DownloadPacing pacing;
-    std::vector<Ms> openings;
-    pacing.wait = [&](Ms d) {
-        if (d != pacing.stopWait) {
-            openings.push_back(d);
+    std::multiset<unsigned> openings;
+    scripted.everyWait = [&](unsigned ms) {
+        if (ms != 5000) {
+            openings.insert(ms);
             broadcast->stopDownload();
         }
     };
     for (int i = 0; i < 30; ++i) {
-        broadcast = std::make_unique<DownloadBroadcast>(rec, rec, dir.path, false, log, pacing);
+        broadcast = std::make_unique<DownloadBroadcast>(rec, rec, dir.path, false, log, scripted);
         broadcast->onBroadcastNotice("\x5A");
     }
     ASSERT_EQ(openings.size(), 30u);
-    for (Ms d : openings) {
-        EXPECT_GE(d, 1000ms);
-        EXPECT_LE(d, 1799ms);
-    }
+    EXPECT_GE(*openings.begin(), 1000u);
+    EXPECT_LE(*openings.rbegin(), 1799u);
+    EXPECT_GT(std::set<unsigned>(openings.begin(), openings.end()).size(), 10u);
 }
 
 TEST_F(DownloadTest, TwoDishesWithoutTextsSendBlocksZeroAndTwo) {
@@ -515,7 +519,7 @@ TEST_F(DownloadTest, ProgramEndingInAPauseSendsNothingMore) {
     b.startDownload();
     onWait = [&](Ms d, int) {
         if (d == kAfterBlockZero) {
-            app::SetProgramEnding(true);
+            scripted.ending = true;
         }
     };
     b.onBroadcastNotice("\x5A");
@@ -541,7 +545,8 @@ TEST_F(DownloadTest, ProgramEndingWithTheRealWaitReturnsPromptly) {
     pacing.afterBlockZero = 200ms;
     pacing.afterPacket = 1ms;
     pacing.stopWait = 1ms;
-    DownloadBroadcast b(rec, rec, dir.path, false, log, pacing);
+    app::PumpWaits real;
+    DownloadBroadcast b(rec, rec, dir.path, false, log, real, pacing);
     rec.onPacket = [&](std::size_t sent) {
         if (sent > 1000) {
             b.stopDownload(); // a runaway loop; ends the test instead of hanging it

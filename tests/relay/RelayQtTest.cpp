@@ -48,7 +48,8 @@ protected:
     RecordingSender sender;
     RecordingView view;
     RecordingHost host;
-    relay::Relay relay{{settings, registry, log, sender, view, host}};
+    app::PumpWaits waits;
+    relay::Relay relay{{settings, registry, log, sender, view, host, waits}};
 };
 
 } // namespace

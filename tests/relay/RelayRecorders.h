@@ -3,6 +3,7 @@
 
 #include "baselink/PdaReplySender.h"
 #include "relay/RelayInterfaces.h"
+#include "support/ScriptedWaits.h"
 #include "text/Files.h"
 
 #include <filesystem>
@@ -74,28 +75,7 @@ public:
     }
 };
 
-// Waits that take no time. during(n, ms) runs for the n-th wait (from 1): what the event loop
-// would deliver while the relay waits.
-class ScriptedWaits : public relay::RelayWaits {
-public:
-    std::vector<unsigned> waits;
-    std::map<std::size_t, std::function<void()>> during;
-    std::function<void(unsigned)> everyWait;
-    bool ending = false;
-    void Wait(unsigned milliseconds) override {
-        waits.push_back(milliseconds);
-        if (everyWait) {
-            everyWait(milliseconds);
-        }
-        auto it = during.find(waits.size());
-        if (it != during.end()) {
-            auto action = std::move(it->second);
-            during.erase(it);
-            action();
-        }
-    }
-    bool Ending() const override { return ending; }
-};
+using testsupport::ScriptedWaits;
 
 class TempDir {
 public:

@@ -1,0 +1,23 @@
+// The operation records of the handhelds and the filter of their viewer. The table lives in the
+// main controller; nothing in the system adds to it, so the viewer shows an empty grid.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace app {
+
+struct OperationRecord {
+    std::string BaseId;   // the base-station ID text
+    std::string Handheld; // three digits
+    std::string Type;
+    std::string Data;
+};
+
+// The records of one handheld, in stored order: those whose base-station ID and handheld number,
+// with blanks trimmed, equal the texts given exactly (letter case counts). The two texts come
+// back trimmed.
+std::vector<OperationRecord> RecordsOf(const std::vector<OperationRecord>& records,
+                                       const std::string& baseId, const std::string& handheld);
+
+} // namespace app

@@ -192,6 +192,9 @@ TEST_F(RelayProcessTest, SigtermEndsTheRelayAndFreesItsPortAndLock) {
     StartAll({});
     host->Send("signal TERM");
     EXPECT_EQ(host->WaitExit(5s), 0);
+    while (base->Next(200ms)) {
+        // Queries of the ended relay must not pass for the new relay's.
+    }
     // A new relay on the same installation takes the lock and the port again.
     BaseSim again({"--runtime-dir", inst->RuntimeDir(), "--exchange", inst->Exchange(), "--stdin",
                    "--reply", "好\\n", "--", inst->Relay()},

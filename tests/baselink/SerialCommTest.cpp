@@ -257,7 +257,7 @@ TEST_F(SerialCommTest, SentBytesArriveWholeAndInOrder) {
     }
     ASSERT_TRUE(pty_.WaitReceived(big.size(), 5s));
     EXPECT_TRUE(pty_.Received() == big);
-    EXPECT_TRUE(PumpUntil([&] { return comm_->SendQueueEmpty() && emptyReports >= 3; }, 2s));
+    EXPECT_TRUE(PumpUntil([&] { return comm_->SendQueueEmpty() && emptyReports >= 3; }, 5s));
 }
 
 TEST_F(SerialCommTest, LineSettingsApplyAtOnceParityAtTheNextOpening) {

@@ -170,13 +170,29 @@ TEST_F(ParamDialogTest, ABadStoredIdIsReportedAndTheRestKeepsItsDefaults) {
         EXPECT_TRUE(Listed(tab).empty());
     }
     EXPECT_TRUE(dialog->isVisible());
+
+    Write("[Menu]\r\njzdz1=0A\r\n",
+          "[基站1]\r\nPDA1=005\r\nPDA2=x5\r\nPDA3=007\r\n[基站2]\r\nPDA1=9\r\n");
+    Open();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return messages.size() == 2; }, 2000));
+    EXPECT_THAT(LastMessage(), HasSubstr("“基站1”的手持机号“x5”不是有效的数字"));
+    EXPECT_THAT(Listed(0), ElementsAre("005"));
+    EXPECT_TRUE(Listed(1).empty());
 }
 
-TEST_F(ParamDialogTest, ASaveThatCannotBeWrittenSaysWhyAndChangesNothing) {
+TEST_F(ParamDialogTest, ASaveThatCannotBeDoneSaysWhyAndChangesNothing) {
     Write(kSettings, "[基站1]\r\nPDA1=005\r\n");
     const std::string settings = ReadAll(dir.File(kSettingsFileName));
     const std::string registry = ReadAll(dir.File(kRegistryFileName));
     Open();
+    dialog->Tabs[0].BaseId->setText("1x"); // pasted
+    QTest::mouseClick(dialog->btn_Save, Qt::LeftButton);
+    EXPECT_EQ(LastMessage(), "基站1的基站ID“1x”不是数字，参数没有保存。");
+    dialog->Tabs[0].BaseId->setText("10");
+    dialog->Edit2->setText("测试 \U0001F600");
+    QTest::mouseClick(dialog->btn_Save, Qt::LeftButton);
+    EXPECT_EQ(LastMessage(), "通信测试提示中有GBK无法表示的字符，参数没有保存。");
+    dialog->Edit2->setText("测试");
     QTest::mouseClick(dialog->Tabs[0].ClearAll, Qt::LeftButton);
     ASSERT_EQ(::chmod(dir.path.c_str(), 0555), 0);
     {

@@ -6,6 +6,7 @@
 #include "app/OperationRecords.h"
 #include "app/WorkLog.h"
 #include "baselink/PdaReply.h"
+#include "text/Gbk.h"
 #include "text/Waits.h"
 
 #include <array>
@@ -13,6 +14,11 @@
 #include <vector>
 
 namespace app {
+
+// The main window's caption, also the caption of its message boxes.
+inline const std::string& WindowCaption() {
+    return text::Fixed("无线点菜机管理");
+}
 
 // The commands that long operations enable and disable. "停止下载" is never disabled.
 enum class Command {

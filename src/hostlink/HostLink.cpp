@@ -25,8 +25,8 @@ void HostLink::HandleMessage(std::uint32_t /*first*/, std::int32_t second) {
     static const std::string kReceivedMid = text::ToGbk("]发来的消息[");
     static const std::string kInvalid = text::ToGbk("无效的主程序句柄");
 
-    log_.Append(kReceived + std::to_string(owner_.HostHandle()) + kReceivedMid +
-                std::to_string(second) + "]");
+    log_.Append(kReceived + std::to_string(hostHandle_) + kReceivedMid + std::to_string(second) +
+                "]");
     switch (ClassifyHostCode(second)) {
     case HostCode::Invalid:
         log_.Append(kInvalid);
@@ -50,8 +50,8 @@ void HostLink::HandleMessage(std::uint32_t /*first*/, std::int32_t second) {
 void HostLink::HandleOrReply(std::int32_t code) {
     static const std::string kAdopted = text::ToGbk("无主程序句柄,设置新句柄:");
 
-    if (owner_.HostHandle() == 0) {
-        owner_.SetHostHandle(static_cast<unsigned>(code));
+    if (hostHandle_ == 0) {
+        SetHostHandle(static_cast<unsigned>(code));
         log_.Append(kAdopted + std::to_string(code));
         return;
     }
@@ -61,9 +61,9 @@ void HostLink::HandleOrReply(std::int32_t code) {
 void HostLink::HostCloses() {
     static const std::string kClosing = text::ToGbk("收到窗口关闭信息,主程序句柄置为:0");
     log_.Append(kClosing);
-    owner_.SetHostHandle(0);
-    owner_.SetHostClosing(true);
-    owner_.SetHostGone(true);
+    SetHostHandle(0);
+    SetHostClosing(true);
+    SetHostGone(true);
     owner_.RunCloseDecision();
 }
 
@@ -73,7 +73,7 @@ void HostLink::NotifyHost() {
     static const std::string kNotifyTail = text::ToGbk("]发送消息,通知主程序读取 T1.TXT");
     static const std::string kWrongHandle = text::ToGbk("错误的主程序句柄[");
 
-    const unsigned handle = owner_.HostHandle();
+    const unsigned handle = hostHandle_;
     log_.Append(kHandle + std::to_string(handle) + "]");
     if (handle != 0) {
         log_.Append(kNotify + std::to_string(handle) + kNotifyTail);
@@ -90,11 +90,11 @@ void HostLink::PostStartupAnnouncement() {
         return;
     }
     const unsigned own = endpoint_->Handle();
-    endpoint_->Post(owner_.HostHandle(), own, static_cast<std::int32_t>(own));
+    endpoint_->Post(hostHandle_, own, static_cast<std::int32_t>(own));
 }
 
 bool HostLink::HostWindowExists() const {
-    const unsigned handle = owner_.HostHandle();
+    const unsigned handle = hostHandle_;
     return handle != 0 && endpoint_ != nullptr && endpoint_->WindowExists(handle);
 }
 

@@ -1,11 +1,12 @@
 // The host link protocol: the incoming message 0x500 and its codes, NotifyHost after each
-// request file, and the start-up announcement. The host-related state (HostHandle, HostGone,
-// HostClosing) and the actions on the main window stay with the main controller, reached
-// through HostLinkOwner.
+// request file, the start-up announcement, and the host-related state (HostHandle, HostGone,
+// HostClosing). The actions on the relay and the main window stay with the main controller,
+// reached through HostLinkOwner.
 #pragma once
 
 #include "hostlink/HostLinkOwner.h"
 #include "hostlink/HostProtocol.h"
+#include "relay/RelayInterfaces.h"
 
 #include <QMetaObject>
 #include <cstdint>
@@ -16,13 +17,13 @@ namespace hostlink {
 
 class HostEndpoint;
 
-class HostLink {
+class HostLink : public relay::HostNotifier {
 public:
     // `endpoint` may be null (no usable runtime directory): then nothing is posted, no message
     // arrives and no host window exists. While it lives, HostLink handles the endpoint's
     // incoming messages.
     HostLink(WorkLog& log, HostLinkOwner& owner, HostEndpoint* endpoint);
-    ~HostLink();
+    ~HostLink() override;
     HostLink(const HostLink&) = delete;
     HostLink& operator=(const HostLink&) = delete;
 
@@ -30,7 +31,7 @@ public:
     void HandleMessage(std::uint32_t first, std::int32_t second);
 
     // Called right after a request file has been written: tells the host to read it.
-    void NotifyHost();
+    void NotifyHost() override;
 
     // Once at start-up when started by the host: 0x500 to HostHandle with the relay's own
     // handle as both parameters.
@@ -38,6 +39,17 @@ public:
 
     // "The host window exists"; false while HostHandle is 0.
     bool HostWindowExists() const;
+
+    // HostHandle: the host's window; 0 means no host known.
+    unsigned HostHandle() const { return hostHandle_; }
+    void SetHostHandle(unsigned handle) { hostHandle_ = handle; }
+    // HostGone: the host window was found gone, or the host announced that it closes.
+    bool HostGone() const { return hostGone_; }
+    void SetHostGone(bool gone) { hostGone_ = gone; }
+    // HostClosing: the host announced that it closes; a close request then always ends the
+    // program.
+    bool HostClosing() const { return hostClosing_; }
+    void SetHostClosing(bool closing) { hostClosing_ = closing; }
 
 private:
     void HandleOrReply(std::int32_t code);
@@ -47,6 +59,9 @@ private:
     HostLinkOwner& owner_;
     HostEndpoint* endpoint_;
     QMetaObject::Connection connection_;
+    unsigned hostHandle_ = 0;
+    bool hostGone_ = false;
+    bool hostClosing_ = false;
 };
 
 } // namespace hostlink

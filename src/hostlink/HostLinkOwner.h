@@ -1,5 +1,4 @@
-// What the host link needs from the main controller, which owns the host-related state and the
-// main window.
+// What the host link needs from the main controller, which owns the relay and the main window.
 #pragma once
 
 namespace hostlink {
@@ -8,15 +7,6 @@ class HostLinkOwner {
 public:
     virtual ~HostLinkOwner() = default;
 
-    // HostHandle: the host's window; 0 means no host known.
-    virtual unsigned HostHandle() const = 0;
-    virtual void SetHostHandle(unsigned handle) = 0;
-    // HostGone: the host window was found gone, or the host announced that it closes.
-    virtual void SetHostGone(bool gone) = 0;
-    // HostClosing: the host announced that it closes; a close request then always ends the
-    // program.
-    virtual void SetHostClosing(bool closing) = 0;
-
     // A reply-ready message arrived: after a short wait, read the reply file and answer the
     // request that was with the host when the message came (logged "读文件R1.TXT"). Messages
     // that arrive while one is handled are answered after it, each once.
@@ -24,8 +14,7 @@ public:
     // Shows the main window; it hides again by the usual hide rule.
     virtual void ShowMainWindow() = 0;
     // Runs the close decision directly (no waiting for the host window first). After the host's
-    // closing message it always allows closing: the implementation then ends the program
-    // (app::SetProgramEnding(true) and leaves the event loop).
+    // closing message it always allows closing: the implementation then ends the program.
     virtual void RunCloseDecision() = 0;
 };
 

@@ -13,22 +13,9 @@ using hostlink_test::TempRuntime;
 
 namespace {
 
-// Stands in for the main controller: keeps the host state and records every call in order.
+// Stands in for the main controller: records every call in order.
 class Recorder : public HostLinkOwner {
 public:
-    unsigned HostHandle() const override { return handle; }
-    void SetHostHandle(unsigned h) override {
-        handle = h;
-        calls.push_back("SetHostHandle " + std::to_string(h));
-    }
-    void SetHostGone(bool g) override {
-        gone = g;
-        calls.push_back(std::string("SetHostGone ") + (g ? "1" : "0"));
-    }
-    void SetHostClosing(bool c) override {
-        closing = c;
-        calls.push_back(std::string("SetHostClosing ") + (c ? "1" : "0"));
-    }
     void ReplyReady() override {
         calls.push_back("ReplyReady");
         if (onReply) {
@@ -36,12 +23,16 @@ public:
         }
     }
     void ShowMainWindow() override { calls.push_back("ShowMainWindow"); }
-    void RunCloseDecision() override { calls.push_back("RunCloseDecision"); }
+    // The decision runs once the host state says that the host closes.
+    void RunCloseDecision() override {
+        calls.push_back("RunCloseDecision");
+        if (onClose) {
+            onClose();
+        }
+    }
 
-    unsigned handle = 0;
-    bool gone = false;
-    bool closing = false;
     std::vector<std::string> calls;
+    std::function<void()> onClose;
     std::function<void()> onReply;
 };
 
@@ -87,8 +78,7 @@ TEST_F(HostLinkTest, EveryCodeRangeOfTheMessageTable) {
     const std::string invalid = "无效的主程序句柄";
     const std::string closing = "收到窗口关闭信息,主程序句柄置为:0";
     const std::vector<std::string> reply = {"ReplyReady"};
-    const std::vector<std::string> close = {"SetHostHandle 0", "SetHostClosing 1", "SetHostGone 1",
-                                            "RunCloseDecision"};
+    const std::vector<std::string> close = {"RunCloseDecision"};
     struct Case {
         unsigned handle;
         std::int32_t code;
@@ -101,8 +91,8 @@ TEST_F(HostLinkTest, EveryCodeRangeOfTheMessageTable) {
         {7, -1, {invalid}, {}, 7},
         {7, INT32_MIN, {invalid}, {}, 7},
         {7, 100000000, {invalid}, {}, 7},
-        {0, 5, {"无主程序句柄,设置新句柄:5"}, {"SetHostHandle 5"}, 5},
-        {0, 99999999, {"无主程序句柄,设置新句柄:99999999"}, {"SetHostHandle 99999999"}, 99999999},
+        {0, 5, {"无主程序句柄,设置新句柄:5"}, {}, 5},
+        {0, 99999999, {"无主程序句柄,设置新句柄:99999999"}, {}, 99999999},
         {7, 1, {}, reply, 7},
         {7, 5, {}, reply, 7},
         {7, 10, {}, reply, 7},
@@ -119,22 +109,27 @@ TEST_F(HostLinkTest, EveryCodeRangeOfTheMessageTable) {
         SCOPED_TRACE("code " + std::to_string(c.code) + " handle " + std::to_string(c.handle));
         log.Clear();
         owner.calls.clear();
-        owner.handle = c.handle;
-        owner.gone = owner.closing = false;
+        link.SetHostHandle(c.handle);
+        link.SetHostGone(false);
+        link.SetHostClosing(false);
+        owner.onClose = [&] {
+            EXPECT_EQ(link.HostHandle(), 0u);
+            EXPECT_TRUE(link.HostClosing() && link.HostGone());
+        };
         // The first parameter plays no part: a closing code there changes nothing.
         Deliver(13, c.code, 1 + c.lines.size());
         std::vector<std::string> lines = {Received(c.handle, c.code)};
         lines.insert(lines.end(), c.lines.begin(), c.lines.end());
         EXPECT_EQ(Utf8Lines(log), lines);
         EXPECT_EQ(owner.calls, c.calls);
-        EXPECT_EQ(owner.handle, c.handleAfter);
-        EXPECT_EQ(owner.closing, c.code == 13 || c.code == 16);
-        EXPECT_EQ(owner.gone, c.code == 13 || c.code == 16);
+        EXPECT_EQ(link.HostHandle(), c.handleAfter);
+        EXPECT_EQ(link.HostClosing(), c.code == 13 || c.code == 16);
+        EXPECT_EQ(link.HostGone(), c.code == 13 || c.code == 16);
     }
 }
 
 TEST_F(HostLinkTest, AReplyHandlerErrorLeavesTheLinkUsable) {
-    owner.handle = 7;
+    link.SetHostHandle(7);
     owner.onReply = [] { throw std::runtime_error("R2.txt"); };
     EXPECT_THROW(link.HandleMessage(0, 1), std::runtime_error);
     owner.onReply = nullptr;
@@ -149,7 +144,7 @@ TEST_F(HostLinkTest, NotifyHostPostsExactlyOneMessageUnlessTheHandleIsZero) {
     HostSocket windowZero;
     ASSERT_EQ(windowZero.Open(rt.path, 0), "");
 
-    owner.handle = 4242;
+    link.SetHostHandle(4242);
     for (int i = 0; i < 3; ++i) {
         link.NotifyHost();
     }
@@ -165,7 +160,7 @@ TEST_F(HostLinkTest, NotifyHostPostsExactlyOneMessageUnlessTheHandleIsZero) {
     EXPECT_FALSE(host.Receive());
 
     log.Clear();
-    owner.handle = 0;
+    link.SetHostHandle(0);
     link.NotifyHost();
     EXPECT_EQ(Utf8Lines(log), (std::vector<std::string>{"主程序句柄:[0]", "错误的主程序句柄[0]"}));
     EXPECT_FALSE(windowZero.Receive());
@@ -175,7 +170,7 @@ TEST_F(HostLinkTest, NotifyHostPostsExactlyOneMessageUnlessTheHandleIsZero) {
 TEST_F(HostLinkTest, StartupAnnouncementAndHostWindowExists) {
     HostSocket host;
     ASSERT_EQ(host.Open(rt.path, 4243), "");
-    owner.handle = 4243;
+    link.SetHostHandle(4243);
     EXPECT_TRUE(link.HostWindowExists());
     link.PostStartupAnnouncement();
     auto m = host.Receive();
@@ -187,15 +182,15 @@ TEST_F(HostLinkTest, StartupAnnouncementAndHostWindowExists) {
 
     host.Close();
     EXPECT_FALSE(link.HostWindowExists());
-    owner.handle = 0;
+    link.SetHostHandle(0);
     EXPECT_FALSE(link.HostWindowExists());
 }
 
 TEST(HostLinkWithoutEndpoint, LogsButPostsNothing) {
     WorkLog log;
     Recorder owner;
-    owner.handle = 9;
     HostLink link(log, owner, nullptr);
+    link.SetHostHandle(9);
     link.NotifyHost();
     link.PostStartupAnnouncement();
     EXPECT_EQ(log.LineCount(), 2u);

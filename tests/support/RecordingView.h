@@ -25,15 +25,9 @@ public:
         commandChanges.emplace_back(command, enabled);
     }
     void HandheldViewChanged() override { ++handheldViewChanges; }
-    void SetCycleLabel(const std::string& text) override { cycleLabel = text; }
-    void SetProgress(int position, int maximum) override {
-        progress = position;
-        progressMax = maximum;
-    }
-    bool AskDownloadPrompt() override {
-        ++prompts;
-        return true;
-    }
+    void SetCycleLabel(const std::string&) override {}
+    void SetProgress(int, int) override {}
+    bool AskDownloadPrompt() override { return true; }
     void OpenParameterDialog(const std::string& programDir) override {
         parameterDialogs.push_back(programDir);
         if (onParameterDialog) {
@@ -58,10 +52,6 @@ public:
     std::vector<std::pair<app::Command, bool>> commandChanges; // in order
     std::vector<std::string> messages;                         // caption + ": " + text, GBK
     int handheldViewChanges = 0;
-    std::string cycleLabel;
-    int progress = 0;
-    int progressMax = 0;
-    int prompts = 0;
     std::vector<std::string> parameterDialogs;                // the program directory given
     std::vector<std::vector<std::string>> baseStationDialogs; // the names offered
     std::vector<std::vector<app::OperationRecord>> operationRecordViews;

@@ -1,0 +1,62 @@
+#include "app/HandheldPanel.h"
+
+#include "config/AppSettings.h"
+
+namespace app {
+
+HandheldPanel::HandheldPanel(MainView& view, const config::AppSettings& settings,
+                             const std::array<std::string, 4>& channelText)
+    : view_(view), settings_(settings), channelText_(channelText) {}
+
+void HandheldPanel::ChooseStation(int choice) {
+    data_.ChooseStation(choice, channelText_);
+    view_.HandheldViewChanged();
+}
+
+void HandheldPanel::SelectTreeNode(int station, int handheld) {
+    data_.SelectTreeNode(station, handheld, channelText_);
+    view_.HandheldViewChanged();
+}
+
+void HandheldPanel::SelectListItem(int item) {
+    const bool exists = item >= 0 && item < static_cast<int>(data_.ListView1.size());
+    data_.ListView1Index = exists ? item : -1;
+}
+
+std::optional<std::pair<std::string, std::string>> HandheldPanel::SelectedHandheld() const {
+    if (data_.ListView1Index < 0) {
+        return std::nullopt;
+    }
+    const int choice = data_.ComboBox1Index;
+    return std::pair{choice >= 0 && choice <= 3 ? settings_.BaseId[static_cast<std::size_t>(choice)]
+                                                : "",
+                     data_.ListView1[static_cast<std::size_t>(data_.ListView1Index)].Caption};
+}
+
+// "基站设置" and "开始下载" stay disabled while the scan searches.
+void HandheldPanel::SetBaseCommandsEnabled(bool enabled) {
+    view_.SetCommandEnabled(Command::BaseSet, enabled);
+    view_.SetCommandEnabled(Command::StartDownload, enabled);
+}
+
+void HandheldPanel::SetChannelLabel(const std::string& text) {
+    data_.Label8 = text;
+    view_.HandheldViewChanged();
+}
+
+void HandheldPanel::RefreshHandheldPage() {
+    data_.SelectorChange(channelText_);
+    view_.HandheldViewChanged();
+}
+
+void HandheldPanel::RegistryLoaded(config::HandheldRegistry& registry, bool selectFirstStation) {
+    data_.RebuildHandheldView(registry, selectFirstStation);
+    view_.HandheldViewChanged();
+}
+
+void HandheldPanel::MarkLoggedIn(const std::string& addressHex) {
+    data_.MarkLoggedIn(addressHex, settings_.BaseId, channelText_);
+    view_.HandheldViewChanged();
+}
+
+} // namespace app

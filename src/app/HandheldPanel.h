@@ -1,0 +1,60 @@
+// The handheld page of the main window (tree, selector, status label and list): the view's data
+// (THandheldView) kept in step with the registry, the scan's channel texts, the log-ins and the
+// operator's selections, and redrawn through MainView after every change. Serves the scan
+// (ScanView, with its rule for the command bar), the registry load (RegistryView) and the relay
+// (log-ins).
+#pragma once
+
+#include "admin/HandheldView.h"
+#include "app/MainView.h"
+#include "baselink/BaseConnection.h"
+#include "config/HandheldRegistry.h"
+#include "relay/RelayInterfaces.h"
+
+#include <array>
+#include <optional>
+#include <string>
+#include <utility>
+
+namespace config {
+struct AppSettings;
+}
+
+namespace app {
+
+class HandheldPanel : public ScanView, public config::RegistryView, public relay::HandheldView {
+public:
+    // channelText: the scan's ChannelText of the four stations.
+    HandheldPanel(MainView& view, const config::AppSettings& settings,
+                  const std::array<std::string, 4>& channelText);
+
+    const admin::THandheldView& Data() const { return data_; }
+    void SetTreeSelectionHandling(bool on) { data_.TreeSelectionHandling = on; }
+    // The base-station ID and the number of the handheld selected in the list, or nothing. The
+    // ID is that of the station chosen in the selector (choice 0..3 is station 1..4), else empty.
+    std::optional<std::pair<std::string, std::string>> SelectedHandheld() const;
+
+    // The operator's selections.
+    void ChooseStation(int choice);
+    void SelectTreeNode(int station, int handheld);
+    void SelectListItem(int item);
+
+    // ScanView.
+    void SetBaseCommandsEnabled(bool enabled) override;
+    void SetChannelLabel(const std::string& text) override;
+    std::string ChannelLabel() const override { return data_.Label8; }
+    int SelectedStation() const override { return data_.ComboBox1Index; }
+    void RefreshHandheldPage() override;
+    // RegistryView.
+    void RegistryLoaded(config::HandheldRegistry& registry, bool selectFirstStation) override;
+    // relay::HandheldView.
+    void MarkLoggedIn(const std::string& addressHex) override;
+
+private:
+    MainView& view_;
+    const config::AppSettings& settings_;
+    const std::array<std::string, 4>& channelText_;
+    admin::THandheldView data_;
+};
+
+} // namespace app

@@ -19,12 +19,23 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <utility>
 
 namespace {
 
 struct NoWaits : Waits {
-    void Wait(unsigned, unsigned) override {}
+    std::function<void()> duringNext; // runs inside the next wait, once
+    void Wait(unsigned, unsigned) override {
+        if (duringNext) {
+            std::exchange(duringNext, nullptr)();
+        }
+    }
     bool Ending() const override { return false; }
+};
+struct NoRetry : relay::RetryTimer {
+    void Start(unsigned, std::function<void()>) override {}
+    void Stop() override {}
+    bool Active() const override { return false; }
 };
 struct CountingSender : PdaReplySender {
     std::size_t sent = 0;
@@ -94,6 +105,7 @@ int main() {
     CountingSender sender;
     NoView view;
     NoWaits waits;
+    NoRetry retry;
     struct Host : relay::HostNotifier {
         std::string dir;
         void NotifyHost() override {
@@ -101,7 +113,7 @@ int main() {
         }
     } host;
     host.dir = dir;
-    relay::Relay relay({settings, registry, log, sender, view, host, waits});
+    relay::Relay relay({settings, registry, log, sender, view, host, waits, retry});
     const std::size_t rounds = 500;
     const double roundTrip = PerCall(rounds, [&] {
         relay.HandleRequest(9, 2, 5, time, "0000012");
@@ -113,6 +125,41 @@ int main() {
     std::printf("round trip request -> T1.txt -> R1.TXT -> reply -> R2.txt (three atomic writes "
                 "with fsync, one of them the stand-in host's): %.1f us, %zu replies\n",
                 roundTrip, sender.sent);
+
+    // Hostile input: a reply file of 10 MB of line breaks, and a flood of reply-ready messages
+    // that arrive while a run waits.
+    struct StaleHost : relay::HostNotifier {
+        void NotifyHost() override {}
+    } stale;
+    relay::Relay hostile({settings, registry, log, sender, view, stale, waits, retry});
+    if (std::FILE* f = std::fopen((dir + "R1.TXT").c_str(), "wb")) {
+        const std::string breaks(100'000, '\n');
+        std::fputs("ZZCC 5\r\n", f);
+        for (int i = 0; i < 100; ++i) {
+            std::fwrite(breaks.data(), 1, breaks.size(), f);
+        }
+        std::fclose(f);
+    }
+    const long rssBefore = bench::PeakRssKiB();
+    double start = bench::WallSeconds();
+    hostile.HandleRequest(9, 2, 5, time, "0000012");
+    hostile.HandleReply();
+    std::printf("reply file of 10 MB of line breaks: %.1f ms, peak memory +%ld KiB\n",
+                (bench::WallSeconds() - start) * 1e3, bench::PeakRssKiB() - rssBefore);
+    const int flood = 1000000;
+    hostile.HandleRequest(9, 2, 5, time, "0000012");
+    waits.duringNext = [&] {
+        for (int i = 0; i < flood; ++i) {
+            hostile.ReplyReady();
+        }
+    };
+    const std::size_t sentBefore = sender.sent;
+    start = bench::WallSeconds();
+    hostile.ReplyReady();
+    std::printf("%d reply-ready messages during one run: %.3f us each, %zu handheld answered, "
+                "%zu work-log lines\n",
+                flood, (bench::WallSeconds() - start) * 1e6 / flood, sender.sent - sentBefore,
+                log.LineCount());
     std::filesystem::remove_all(dir);
     return sink == 0 ? 1 : 0;
 }

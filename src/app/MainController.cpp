@@ -20,7 +20,7 @@ MainController::MainController(const std::string& programDir, const Markers& mar
              }),
       scan_(settings_, portCombo_, ports_, ports_.Sender(), log_, handheldPanel_, waits_),
       handheldPanel_(view_, settings_, scan_.ChannelText), hostLink_(log_, *this, &endpoint_),
-      relay_({settings_, registry_, log_, ports_.Sender(), handheldPanel_, hostLink_, waits_}),
+      relay_({settings_, registry_, log_, ports_.Sender(), handheldPanel_, hostLink_, waits_, retry_}),
       hideRule_(view_), downloadPage_(view_, hideRule_),
       download_(ports_, downloadPage_, settings_.MenuDir, markers_.DebugLogging, log_, waits_,
                 pacing) {

@@ -12,6 +12,7 @@
 #include "app/MainView.h"
 #include "app/OperationRecords.h"
 #include "app/PumpWait.h"
+#include "app/RetryTimer.h"
 #include "app/Startup.h"
 #include "app/WorkLog.h"
 #include "baselink/BaseConnection.h"
@@ -107,7 +108,8 @@ private:
     std::string programDir_;
     Markers markers_;
     MainView& view_;
-    PumpWaits waits_; // every pause of every part
+    PumpWaits waits_;    // every pause of every part
+    QtRetryTimer retry_; // the request file's next try
     WorkLog log_;
     StderrLogListener stderrLog_;
     config::AppSettings settings_;

@@ -10,6 +10,16 @@ void WorkLog::Append(const std::string& line) {
     for (WorkLogListener* l : listeners_) {
         l->LineAppended(line);
     }
+    if (lines_.size() > kCapacity) {
+        DropOldest(lines_.size() - (kCapacity - kDropBatch));
+    }
+}
+
+void WorkLog::DropOldest(std::size_t count) {
+    lines_.erase(lines_.begin(), lines_.begin() + static_cast<std::ptrdiff_t>(count));
+    for (WorkLogListener* l : listeners_) {
+        l->OldestDropped(count);
+    }
 }
 
 void WorkLog::Clear() {

@@ -1,50 +1,63 @@
 // The process entry of dcrelay: program directory, marker files, single instance, run mode,
-// then the main controller and the event loop.
+// then the main controller and the event loop, with the main window when there is a display
+// and headless otherwise (DCRELAY_FACE=window or headless forces either).
+#include "app/Face.h"
 #include "app/HeadlessView.h"
 #include "app/MainController.h"
 #include "app/SignalWatch.h"
 #include "app/Startup.h"
+#include "desktop/Unit1.h"
 #include "hostlink/InstanceLock.h"
 #include "hostlink/RuntimeDir.h"
 #include "text/Gbk.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QTimer>
+#include <cstdio>
 #include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
 
-int main(int argc, char** argv) {
-    QCoreApplication application(argc, argv);
-    const std::string programDir = app::ProgramDirectory(argc > 0 ? argv[0] : "");
-    const app::Markers markers = app::ReadMarkers(programDir);
+namespace {
 
-    // One instance per user: a second start ends silently.
-    hostlink::RuntimeDirResult runtime = hostlink::PrepareRuntimeDir();
-    hostlink::InstanceLock lock;
-    if (runtime.ok &&
-        lock.TryAcquire(runtime.path) == hostlink::InstanceLock::Result::HeldByAnother) {
-        return 0;
+std::unique_ptr<QCoreApplication> MakeApplication(app::Face face, int& argc, char** argv) {
+    if (face == app::Face::Headless) {
+        return std::make_unique<QCoreApplication>(argc, argv);
     }
+    auto gui = std::make_unique<QApplication>(argc, argv);
+    // The window hides instead of closing; only the controller ends the program.
+    gui->setQuitOnLastWindowClosed(false);
+    return gui;
+}
 
-    const app::RunMode mode = app::ChooseRunMode(markers, argc - 1);
-    if (mode == app::RunMode::Neither) {
-        return 0;
-    }
-    // Before any thread starts, so that every thread keeps the signals blocked.
+struct Start {
+    std::string programDir;
+    app::Markers markers;
+    app::RunMode mode;
+    hostlink::RuntimeDirResult runtime;
+};
+
+// The run mode's steps with the given view; createController makes the controller that shows
+// in it once the standalone-debug warning has been answered.
+int Run(const Start& start, app::MainView& view, char** argv,
+        const std::function<app::MainController&()>& createController) {
     app::MainController* running = nullptr;
+    // Before any thread starts, so that every thread keeps the signals blocked.
     app::SignalWatch shutdown([&running] {
         if (running != nullptr) {
             running->EndProgram();
         }
     });
-    app::HeadlessView view;
-    if (mode == app::RunMode::StandaloneDebug) {
+    if (start.mode == app::RunMode::StandaloneDebug) {
         view.ShowMessage(text::Fixed("警告"),
                          text::Fixed("调试状态,该状态下无法与餐饮软件进行数据交互."));
     }
-    app::MainController controller(programDir, markers, view, runtime.ok ? runtime.path : "",
-                                   runtime.ok ? "" : runtime.reason);
+    app::MainController& controller = createController();
     running = &controller;
     controller.Create();
-    if (mode == app::RunMode::StandaloneDebug) {
+    if (start.mode == app::RunMode::StandaloneDebug) {
         controller.StartStandaloneDebug();
     } else {
         try {
@@ -54,6 +67,52 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    int status = QCoreApplication::exec();
-    return status;
+    return QCoreApplication::exec();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const app::FaceChoice face = app::ChooseFace(app::ProcessFaceEnvironment());
+    if (!face.refusal.empty()) {
+        std::fprintf(stderr, "dcrelay: %s\n", face.refusal.c_str());
+    }
+    if (face.unattended) {
+        std::fprintf(stderr, "dcrelay: window face without a screen: message boxes and prompts "
+                             "are answered on standard error\n");
+    }
+    std::unique_ptr<QCoreApplication> application = MakeApplication(face.face, argc, argv);
+    Start start;
+    start.programDir = app::ProgramDirectory(argc > 0 ? argv[0] : "");
+    start.markers = app::ReadMarkers(start.programDir);
+
+    // One instance per user: a second start ends silently.
+    start.runtime = hostlink::PrepareRuntimeDir();
+    hostlink::InstanceLock lock;
+    if (start.runtime.ok &&
+        lock.TryAcquire(start.runtime.path) == hostlink::InstanceLock::Result::HeldByAnother) {
+        return 0;
+    }
+    start.mode = app::ChooseRunMode(start.markers, argc - 1);
+    if (start.mode == app::RunMode::Neither) {
+        return 0;
+    }
+    const std::string runtimeDir = start.runtime.ok ? start.runtime.path : "";
+    const std::string refusal = start.runtime.ok ? "" : start.runtime.reason;
+
+    if (face.face == app::Face::Window) {
+        desktop::TForm1 window(face.unattended ? desktop::Dialogs::Unattended
+                                               : desktop::Dialogs::Shown);
+        return Run(start, window, argv, [&]() -> app::MainController& {
+            app::MainController& controller =
+                window.CreateController(start.programDir, start.markers, runtimeDir, refusal);
+            QTimer::singleShot(0, &window, [&window] { window.FirstShowing(); });
+            return controller;
+        });
+    }
+    app::HeadlessView view;
+    std::optional<app::MainController> controller;
+    return Run(start, view, argv, [&]() -> app::MainController& {
+        return controller.emplace(start.programDir, start.markers, view, runtimeDir, refusal);
+    });
 }

@@ -1,7 +1,6 @@
 #include "baselink/DataProcessor.h"
 
 #include "app/WorkLog.h"
-#include "baselink/BaseFrame.h"
 #include "text/Gbk.h"
 
 #include <exception>
@@ -26,8 +25,10 @@ bool StartsWith(const std::string& s, unsigned char first, int second = -1) {
 
 } // namespace
 
-ReceivePipeline::ReceivePipeline(WorkLog& log, bool debugLogging, PipelineHandlers handlers)
-    : log_(log), debugLogging_(debugLogging), handlers_(std::move(handlers)) {
+ReceivePipeline::ReceivePipeline(WorkLog& log, bool debugLogging, PipelineHandlers handlers,
+                                 AssemblyTiming timing, std::function<Clock::time_point()> now)
+    : log_(log), debugLogging_(debugLogging), handlers_(std::move(handlers)), timing_(timing),
+      now_(std::move(now)) {
     tim_DataProc.setInterval(1);
     tim_DataProc.setTimerType(Qt::PreciseTimer);
     QObject::connect(&tim_DataProc, &QTimer::timeout, [this] { tim_DataProcTimer(); });
@@ -38,6 +39,15 @@ void ReceivePipeline::Comm1ReceiveData(int slot, const char* buffer, int length)
         log_.Clear();
     }
     std::string s(buffer, static_cast<std::size_t>(length));
+    const Clock::time_point now = now_();
+    // The rest of a frame that filled the last chunk, whatever its first bytes.
+    if (Port(slot).Continues(now)) {
+        if (debugLogging_) {
+            log_.Append(kSerialReceived() + HexCodec::BytesToHex(s));
+        }
+        EnqueueChunk(slot, s, now);
+        return;
+    }
     // A lone 0xAA compares as AA 00: its missing second byte reads as 0.
     if (StartsWith(s, 0xAA, 0x00)) {
         if (handlers_.BaseAnswer) {
@@ -53,7 +63,7 @@ void ReceivePipeline::Comm1ReceiveData(int slot, const char* buffer, int length)
             handlers_.BroadcastNotice(s);
         }
     } else if (StartsWith(s, 0xAA, 0x31)) {
-        EnqueueChunk(buffer, length, std::chrono::system_clock::now());
+        EnqueueChunk(slot, s, now);
     } else if (StartsWith(s, 0xAA, 0x4F)) {
         if (handlers_.ReadyNotice) {
             handlers_.ReadyNotice(s);
@@ -61,33 +71,24 @@ void ReceivePipeline::Comm1ReceiveData(int slot, const char* buffer, int length)
     }
 }
 
-void ReceivePipeline::EnqueueChunk(const char* bytes, int length,
-                                   std::chrono::system_clock::time_point time) {
+void ReceivePipeline::EnqueueChunk(int slot, const std::string& bytes, Clock::time_point time) {
     try {
-        auto pack = std::make_unique<TBuffPack>();
-        pack->Length = length;
-        pack->Bytes.assign(bytes, bytes + length);
-        pack->ArrivalTime = time;
-        std::lock_guard<std::mutex> lock(queueLock_);
-        chunkQueue_.push_back(std::move(pack));
+        const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+        AddFrames(Port(slot).Add({data, bytes.size()}, time));
     } catch (const std::exception&) {
         return; // the chunk is lost, as a failed copy always was
     }
-    if (started_ && !tim_DataProc.isActive()) {
-        tim_DataProc.start();
-    }
+    Schedule();
 }
 
 void ReceivePipeline::Start() {
     started_ = true;
-    if (CanProgress()) {
-        tim_DataProc.start();
-    }
+    Schedule();
 }
 
-std::size_t ReceivePipeline::QueuedChunks() const {
-    std::lock_guard<std::mutex> lock(queueLock_);
-    return chunkQueue_.size();
+std::size_t ReceivePipeline::HeldBytes(int slot) const {
+    auto it = ports_.find(slot);
+    return it == ports_.end() ? 0 : it->second.Held().size();
 }
 
 void ReceivePipeline::tim_DataProcTimer() {
@@ -95,72 +96,31 @@ void ReceivePipeline::tim_DataProcTimer() {
         return;
     }
     busy_ = true;
-    if (static_cast<std::int32_t>(assemblyBuffer_.size()) < expectedLength_) {
-        TakeOneChunk();
-    } else {
-        DropFront(ExamineBuffer());
+    const Clock::time_point now = now_();
+    for (auto& [slot, port] : ports_) {
+        AddFrames(port.Expire(now));
+    }
+    if (!readyFrames_.empty()) {
+        RequestFrame frame = std::move(readyFrames_.front());
+        readyFrames_.pop_front();
+        HandOver(frame);
     }
     busy_ = false;
-    if (!CanProgress()) {
-        tim_DataProc.stop();
+    Schedule();
+}
+
+FrameAssembler& ReceivePipeline::Port(int slot) {
+    return ports_.try_emplace(slot, timing_).first->second;
+}
+
+void ReceivePipeline::AddFrames(std::vector<RequestFrame> frames) {
+    for (auto& frame : frames) {
+        readyFrames_.push_back(std::move(frame));
     }
 }
 
-bool ReceivePipeline::TakeOneChunk() {
-    std::unique_ptr<TBuffPack> pack;
-    {
-        std::lock_guard<std::mutex> lock(queueLock_);
-        if (chunkQueue_.empty()) {
-            return false;
-        }
-        pack = std::move(chunkQueue_.front());
-        chunkQueue_.pop_front();
-    }
-    assemblyBuffer_.insert(assemblyBuffer_.end(), pack->Bytes.begin(), pack->Bytes.end());
-    return true;
-}
-
-// Looks at the front of the buffer once and returns how many bytes to drop.
-std::size_t ReceivePipeline::ExamineBuffer() {
-    const auto& b = assemblyBuffer_;
-    const std::size_t len = b.size();
-    if (len < 2 || b[0] != 0xAA || b[1] != 0x31) {
-        expectedLength_ = 2;
-        return 1;
-    }
-    expectedLength_ = 6;
-    if (len < 6) {
-        return 0;
-    }
-    const std::size_t bodyLength = b[4] * 256u + b[5];
-    const std::size_t frameLength = bodyLength + BaseFrame::kEnvelopeBytes;
-    expectedLength_ = static_cast<std::int32_t>(frameLength);
-    if (len < frameLength) {
-        return 0;
-    }
-    // A body of fewer than 2 bytes cannot hold its trailer: not a frame.
-    if (bodyLength < 2 || b[bodyLength + 4] != 0xAA || b[bodyLength + 5] != 0xBB) {
-        expectedLength_ = 2;
-        return 1;
-    }
-    std::int64_t sum = HexCodec::ByteSum(b, 6, static_cast<int>(bodyLength) + 5, 4);
-    if (sum != b[bodyLength + 6] * 256 + b[bodyLength + 7]) {
-        expectedLength_ = 2;
-        return 1;
-    }
-    expectedLength_ = 2;
-    // A checked frame too short for time, operation and trailer carries no request: it is
-    // dropped whole, so the decoder never reads outside it.
-    if (bodyLength < BaseFrame::kMinRequestBody) {
-        return frameLength;
-    }
-    RequestFrame frame;
-    frame.BaseByte = b[2];
-    frame.Handheld = b[3];
-    frame.TimeHex = HexCodec::BytesToHex(HexCodec::TByteArr(b.begin() + 6, b.begin() + 12));
-    frame.Operation = static_cast<int>(b[12]) - BaseFrame::kOperationBase;
-    frame.Data.assign(b.begin() + 13, b.begin() + static_cast<std::ptrdiff_t>(bodyLength) + 4);
-    // The frame is consumed even when its handling fails, so it is never handed on twice.
+// The frame is consumed even when its handling fails, so it is never handed on twice.
+void ReceivePipeline::HandOver(const RequestFrame& frame) {
     try {
         if (handlers_.HandleRequest) {
             handlers_.HandleRequest(frame);
@@ -170,24 +130,30 @@ std::size_t ReceivePipeline::ExamineBuffer() {
             handlers_.UnhandledError(e.what());
         }
     }
-    return frameLength;
 }
 
-void ReceivePipeline::DropFront(std::size_t count) {
-    if (count == 0) {
+// Every 1 ms while frames wait; else at the first moment a port gives up its incomplete frame.
+void ReceivePipeline::Schedule() {
+    if (!started_ || busy_) {
         return;
     }
-    if (count >= assemblyBuffer_.size()) {
-        assemblyBuffer_.clear();
-    } else {
-        assemblyBuffer_.erase(assemblyBuffer_.begin(),
-                              assemblyBuffer_.begin() + static_cast<std::ptrdiff_t>(count));
+    std::chrono::milliseconds interval{1};
+    if (readyFrames_.empty()) {
+        std::optional<Clock::time_point> first;
+        for (const auto& [slot, port] : ports_) {
+            auto deadline = port.Deadline();
+            if (deadline && (!first || *deadline < *first)) {
+                first = deadline;
+            }
+        }
+        if (!first) {
+            tim_DataProc.stop();
+            return;
+        }
+        auto wait = std::chrono::ceil<std::chrono::milliseconds>(*first - now_());
+        interval = std::max(wait + std::chrono::milliseconds(1), interval);
     }
-}
-
-bool ReceivePipeline::CanProgress() const {
-    if (static_cast<std::int32_t>(assemblyBuffer_.size()) >= expectedLength_) {
-        return true;
+    if (!tim_DataProc.isActive() || tim_DataProc.intervalAsDuration() != interval) {
+        tim_DataProc.start(interval);
     }
-    return QueuedChunks() > 0;
 }

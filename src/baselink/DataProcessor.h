@@ -1,35 +1,23 @@
-// The receive pipeline: sorts each chunk from a base station by its first bytes, and a 1 ms
-// timer stage that cuts request frames out of the queued chunks, one action per tick.
+// The receive pipeline: sorts each chunk from a base station by its first bytes and cuts the
+// request chunks into frames, each port on its own, and a 1 ms timer stage that hands the good
+// frames to the request decoder, one per tick, and gives up the incomplete frame of a port
+// whose continuation can no longer come.
 #pragma once
 
-#include "baselink/xyTypeConv.h"
+#include "baselink/BaseFrame.h"
+#include "baselink/FrameAssembler.h"
 
 #include <QTimer>
 #include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <memory>
-#include <mutex>
+#include <map>
 #include <string>
 
 class WorkLog;
 
-// One received chunk waiting for the assembler.
-struct TBuffPack {
-    std::int32_t Length = 0;
-    HexCodec::TByteArr Bytes;
-    std::chrono::system_clock::time_point ArrivalTime;
-};
-
-// A good request frame as handed to the request decoder.
-struct RequestFrame {
-    int Operation = 0;
-    std::uint8_t BaseByte = 0;
-    std::uint8_t Handheld = 0;
-    std::string TimeHex;
-    std::string Data;
-};
+using RequestFrame = BaseFrame::RequestFrame;
 
 struct PipelineHandlers {
     std::function<void(const std::string& answer, int slot)> BaseAnswer;
@@ -42,38 +30,43 @@ struct PipelineHandlers {
 
 class ReceivePipeline {
 public:
-    ReceivePipeline(WorkLog& log, bool debugLogging, PipelineHandlers handlers);
+    using Clock = FrameAssembler::Clock;
+
+    ReceivePipeline(WorkLog& log, bool debugLogging, PipelineHandlers handlers,
+                    AssemblyTiming timing = {},
+                    std::function<Clock::time_point()> now = Clock::now);
 
     // The data-received handler of the four ports; slot is the port's Tag.
     void Comm1ReceiveData(int slot, const char* buffer, int length);
-    void EnqueueChunk(const char* bytes, int length, std::chrono::system_clock::time_point time);
+    // Adds a chunk of request traffic to its port's frames.
+    void EnqueueChunk(int slot, const std::string& bytes, Clock::time_point time);
 
-    // Starts the 1 ms processing timer. It stops itself while no tick can make progress and
-    // starts again when a chunk is queued.
+    // Starts the processing timer. It runs every 1 ms while frames wait for the decoder, wakes
+    // for the next port to give up an incomplete frame, and stops when neither is left.
     void Start();
     void tim_DataProcTimer();
 
     // State, for the controller and tests.
     bool Busy() const { return busy_; }
-    std::int32_t ExpectedLength() const { return expectedLength_; }
-    const HexCodec::TByteArr& AssemblyBuffer() const { return assemblyBuffer_; }
-    std::size_t QueuedChunks() const;
+    std::size_t ReadyFrames() const { return readyFrames_.size(); }
+    // The bytes of an incomplete frame held for the port's next chunk.
+    std::size_t HeldBytes(int slot) const;
     bool TimerActive() const { return tim_DataProc.isActive(); }
 
 private:
-    bool TakeOneChunk();
-    std::size_t ExamineBuffer();
-    void DropFront(std::size_t count);
-    bool CanProgress() const;
+    FrameAssembler& Port(int slot);
+    void AddFrames(std::vector<RequestFrame> frames);
+    void HandOver(const RequestFrame& frame);
+    void Schedule();
 
     WorkLog& log_;
     bool debugLogging_;
     PipelineHandlers handlers_;
+    AssemblyTiming timing_;
+    std::function<Clock::time_point()> now_;
 
-    mutable std::mutex queueLock_;
-    std::deque<std::unique_ptr<TBuffPack>> chunkQueue_;
-    HexCodec::TByteArr assemblyBuffer_;
-    std::int32_t expectedLength_ = 1;
+    std::map<int, FrameAssembler> ports_;
+    std::deque<RequestFrame> readyFrames_;
     bool busy_ = false;
     bool started_ = false;
     QTimer tim_DataProc;

@@ -113,7 +113,7 @@ std::string HexSum(const std::string& hex, int width) {
     return ToHex(static_cast<std::int32_t>(sum), width);
 }
 
-std::int64_t ByteSum(const TByteArr& bytes, int first, int last, int width) {
+std::int64_t ByteSum(std::span<const std::uint8_t> bytes, int first, int last, int width) {
     std::int64_t sum = 0;
     for (int i = first; i <= last; ++i) {
         sum = Reduce(sum + bytes[static_cast<std::size_t>(i)], width);

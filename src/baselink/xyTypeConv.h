@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -41,7 +42,7 @@ std::string HexSum16(const std::string& hex);
 std::string HexSum(const std::string& hex, int width);
 
 // Sum of bytes[first..last] reduced as HexSum does; 0 when last < first.
-std::int64_t ByteSum(const TByteArr& bytes, int first, int last, int width);
+std::int64_t ByteSum(std::span<const std::uint8_t> bytes, int first, int last, int width);
 
 // CRC-16/MODBUS of every byte but the last, 4 digits high byte first; FFFF for 0 or 1 byte.
 std::string TextCrc(const std::string& text);

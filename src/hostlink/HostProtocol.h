@@ -44,11 +44,10 @@ HostCode ClassifyHostCode(std::int32_t code);
 // The largest code that still means "reply ready" (a window handle up to here can be adopted).
 constexpr std::int32_t kLargestReplyCode = 99999999;
 
-// Exchange files, appended directly to the exchange directory. The reply file is tested under
-// one spelling and read under the other; both name one file.
+// Exchange files, appended directly to the exchange directory. The reply file is looked for
+// under this spelling, then without regard to case; the file found is the one read.
 inline const std::string kRequestFile = "T1.txt";
 inline const std::string kReplyFile = "R1.TXT";
-inline const std::string kReplyFileRead = "R1.txt";
 inline const std::string kReplyCopyFile = "R2.txt";
 
 } // namespace hostlink

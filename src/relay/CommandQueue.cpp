@@ -1,6 +1,7 @@
 #include "relay/CommandQueue.h"
 
 #include "app/WorkLog.h"
+#include "text/Files.h"
 #include "text/Gbk.h"
 
 #include <exception>
@@ -19,10 +20,14 @@ int OperationNumber(const std::string& decimal) {
     return value;
 }
 
+const std::string& kFailed() {
+    return text::Fixed("处理命令缓存中的命令出错.信息:");
+}
+
 } // namespace
 
-CommandQueue::CommandQueue(RequestBuilder& builder, WorkLog& log, Waits& waits)
-    : builder_(builder), log_(log), waits_(waits) {}
+CommandQueue::CommandQueue(RequestBuilder& builder, WorkLog& log, Waits& waits, RetryTimer& retry)
+    : builder_(builder), log_(log), waits_(waits), retry_(retry) {}
 
 void CommandQueue::SubmitRequest(int operation, const std::string& address,
                                  const std::string& handheld, const std::string& data,
@@ -37,14 +42,19 @@ void CommandQueue::SubmitRequest(int operation, const std::string& address,
         return;
     }
     log_.Append(kWriting);
-    builder_.BuildRequest(operation, handheld, data, time, address);
+    try {
+        builder_.BuildRequest(operation, handheld, data, time, address);
+    } catch (const text::FileError&) {
+        RetryLater();
+        throw;
+    }
     waits_.Wait(0, 10);
 }
 
 void CommandQueue::CompleteHead() {
     static const std::string kDropped = text::ToGbk("从命令缓存删除与当前回复对应的命令.");
     static const std::string kNext = text::ToGbk("命令缓存中仍然有命令等待处理.处理下一命令.");
-    static const std::string kFailed = text::ToGbk("处理命令缓存中的命令出错.信息:");
+    retry_.Stop();
     if (entries_.empty()) {
         return;
     }
@@ -56,8 +66,30 @@ void CommandQueue::CompleteHead() {
     log_.Append(kNext);
     try {
         HandOver(entries_.front());
+    } catch (const text::FileError& e) {
+        log_.Append(kFailed() + e.what());
+        RetryLater();
     } catch (const std::exception& e) {
-        log_.Append(kFailed + e.what());
+        log_.Append(kFailed() + e.what());
+    }
+}
+
+void CommandQueue::RetryLater() {
+    log_.Append(text::Fixed("请求文件 T1.txt 未写成,1秒后重试."));
+    retry_.Start(kRetryMs, [this] { Retry(); });
+}
+
+void CommandQueue::Retry() {
+    if (entries_.empty() || waits_.Ending()) {
+        return;
+    }
+    try {
+        HandOver(entries_.front());
+    } catch (const text::FileError& e) {
+        log_.Append(text::Fixed("写文件 T1.txt 出错,1秒后重试.信息:") + e.what());
+        retry_.Start(kRetryMs, [this] { Retry(); });
+    } catch (const std::exception& e) {
+        log_.Append(kFailed() + e.what());
     }
 }
 

@@ -27,15 +27,22 @@ struct CommandEntry {
 
 class CommandQueue : public RequestQueue {
 public:
-    CommandQueue(RequestBuilder& builder, WorkLog& log, Waits& waits);
+    // A head whose request file could not be written is tried again after this long, until it
+    // is written, answered anyway or the program ends. The causes (an exchange directory that
+    // is briefly gone, a full disk) last seconds, not milliseconds; a second adds little to a
+    // handheld that already waits and keeps the work log at one line per try.
+    static constexpr int kRetryMs = 1000;
+
+    CommandQueue(RequestBuilder& builder, WorkLog& log, Waits& waits, RetryTimer& retry);
 
     // Appends the request; when it is the only one, writes its request file and notifies the
-    // host. An error of BuildRequest goes to the caller; the entry stays at the head.
+    // host. An error of BuildRequest goes to the caller; the entry stays at the head, and a
+    // request file that could not be written is tried again (kRetryMs).
     void SubmitRequest(int operation, const std::string& address, const std::string& handheld,
                        const std::string& data, const std::string& time) override;
 
     // The head has been answered: drops it and hands the next one to the host. An error while
-    // handing it over is logged; that entry stays at the head.
+    // handing it over is logged; that entry stays at the head, tried again like a new one.
     void CompleteHead();
 
     bool Empty() const { return entries_.empty(); }
@@ -45,14 +52,20 @@ public:
     // The head's serial, 0 when the queue is empty.
     std::uint64_t HeadSerial() const { return Empty() ? 0 : Head().Serial; }
 
+    // The head's request file could not be written; a try is due.
+    bool Retrying() const { return retry_.Active(); }
+
 private:
     void HandOver(const CommandEntry& entry);
+    void RetryLater();
+    void Retry();
 
     RequestBuilder& builder_;
     WorkLog& log_;
     Waits& waits_;
     std::deque<CommandEntry> entries_;
     std::uint64_t nextSerial_ = 1;
+    RetryTimer& retry_;
 };
 
 } // namespace relay

@@ -32,6 +32,7 @@ struct RelayContext {
     HandheldView& view;
     HostNotifier& host;
     Waits& waits;
+    RetryTimer& retry;
 };
 
 class Relay {

@@ -3,6 +3,7 @@
 // the program's Waits).
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace relay {
@@ -31,6 +32,16 @@ public:
     virtual void SubmitRequest(int operation, const std::string& address,
                                const std::string& handheld, const std::string& data,
                                const std::string& time) = 0;
+};
+
+// A one-shot timer for the relay's retries: the program's runs on the main thread's event loop.
+class RetryTimer {
+public:
+    virtual ~RetryTimer() = default;
+    // Calls due once after `milliseconds`, replacing a start that is still pending.
+    virtual void Start(unsigned milliseconds, std::function<void()> due) = 0;
+    virtual void Stop() = 0;
+    virtual bool Active() const = 0;
 };
 
 } // namespace relay

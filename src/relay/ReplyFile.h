@@ -20,6 +20,11 @@ struct ReplyFile {
 
 ReplyFile ParseReplyFile(const std::string& bytes);
 
+// Of a longer reply file only this many first bytes are read: enough for the header and all
+// that the handheld receives, and a bound on the memory a stray or hostile file can take. The
+// reply copy then holds the text of these bytes only.
+constexpr std::size_t kMaxReplyFileBytes = 1024 * 1024;
+
 // The handheld receives at most this many bytes of the body, less its last two characters.
 constexpr std::size_t kMaxReplyBytes = 812;
 

@@ -6,8 +6,6 @@
 #include "text/Files.h"
 #include "text/Gbk.h"
 
-#include <cerrno>
-#include <cstring>
 #include <exception>
 
 namespace relay {
@@ -15,7 +13,6 @@ namespace relay {
 namespace {
 
 const std::string kReplyFile = "R1.TXT";
-const std::string kReplyFileRead = "R1.txt";
 const std::string kReplyCopyFile = "R2.txt";
 
 } // namespace
@@ -25,35 +22,46 @@ ReplyHandler::ReplyHandler(const config::AppSettings& settings, CommandQueue& qu
     : settings_(settings), queue_(queue), sender_(sender), log_(log), waits_(waits) {}
 
 void ReplyHandler::HandleReply() {
-    Handle(queue_.HeadSerial());
+    Record(queue_.HeadSerial(), false);
 }
 
 void ReplyHandler::ReplyReady() {
-    static const std::string kReadReply = text::ToGbk("读文件R1.TXT");
-    const std::uint64_t request = queue_.HeadSerial();
-    waits_.Wait(0, 20);
-    if (waits_.Ending()) {
-        return;
-    }
-    log_.Append(kReadReply);
-    Handle(request);
+    Record(queue_.HeadSerial(), true);
 }
 
-// request: the serial of the request the message belongs to, 0 for none.
-void ReplyHandler::Handle(std::uint64_t request) {
+// request: the serial of the request the message belongs to, 0 for none. Called inside the
+// waits of a run, it only records the message, so runs never nest however fast messages come.
+void ReplyHandler::Record(std::uint64_t request, bool settle) {
     static const std::string kQueued = text::ToGbk("上一回复仍在处理,本次回复通知稍后处理.");
-    pending_.push_back(request);
+    if (!pending_.empty() && pending_.back().request == request &&
+        pending_.back().settle == settle) {
+        // A repeat of the message before it, while a run goes on: counted, not kept. While no
+        // request is with the host such messages are ignored anyway: one stands for them all.
+        pending_.back().count += request != 0 ? 1 : 0;
+        return;
+    }
+    pending_.push_back(Notices{request, settle});
     if (running_) {
         log_.Append(kQueued);
         return;
     }
+    RunPending();
+}
+
+void ReplyHandler::RunPending() {
     running_ = true;
     std::exception_ptr firstError;
     while (!pending_.empty() && !waits_.Ending()) {
-        const std::uint64_t request = pending_.front();
-        pending_.pop_front();
+        if (AnsweredAlready(pending_.front().request)) {
+            pending_.pop_front(); // one work-log line for all its messages
+            continue;
+        }
+        const Notices next = pending_.front();
+        if (--pending_.front().count == 0) {
+            pending_.pop_front();
+        }
         try {
-            RunOnce(request);
+            RunOnce(next.request, next.settle);
         } catch (...) {
             if (!firstError) {
                 firstError = std::current_exception();
@@ -67,60 +75,105 @@ void ReplyHandler::Handle(std::uint64_t request) {
     }
 }
 
-void ReplyHandler::RunOnce(std::uint64_t request) {
-    static const std::string kAnswered =
-        text::ToGbk("与本次回复通知对应的命令已回复,不再重复回复.");
+// Only a run completes the head, and runs do not nest: the head that was the message's request
+// before the waits still is after them.
+void ReplyHandler::RunOnce(std::uint64_t request, bool settle) {
+    if (settle && !Settle()) {
+        return;
+    }
     waits_.Wait(0, 100);
     if (request == 0 || waits_.Ending()) {
         return; // no request was with the host: the reply file is not read
     }
-    if (queue_.HeadSerial() != request) {
-        log_.Append(kAnswered);
-        return;
+    const std::optional<std::string> path = WaitForReplyFile();
+    if (path && !AnsweredAlready(request)) {
+        AnswerHead(*path);
     }
-    if (!WaitForReplyFile()) {
-        return;
-    }
-    std::optional<ReplyFile> reply = ReadReplyFile();
-    if (reply && reply->Recognised) {
-        text::WriteFileAtomic(settings_.ExchangeDir + kReplyCopyFile, reply->Copy,
-                              text::Durability::Cached);
-    }
-    if (!queue_.Empty()) {
-        if (reply && reply->Recognised) {
-            Answer(*reply);
-        } else {
-            AnswerSuccess();
-        }
-    }
-    queue_.CompleteHead();
 }
 
-// No time limit: the host may post before its file is there. Ends when the program ends.
-bool ReplyHandler::WaitForReplyFile() {
-    while (!text::FileExists(text::FindNoCase(settings_.ExchangeDir, kReplyFile))) {
-        waits_.Wait(0, 10);
-        if (waits_.Ending()) {
-            return false;
-        }
+// The message's own 20 ms wait; false when the program ends meanwhile.
+bool ReplyHandler::Settle() {
+    static const std::string kReadReply = text::ToGbk("读文件R1.TXT");
+    waits_.Wait(0, 20);
+    if (waits_.Ending()) {
+        return false;
     }
+    log_.Append(kReadReply);
     return true;
 }
 
-// Nothing when the file cannot be read (logged).
-std::optional<ReplyFile> ReplyHandler::ReadReplyFile() {
+// Reads the reply file at `path`, answers the head from it and lets the queue go on.
+void ReplyHandler::AnswerHead(const std::string& path) {
+    const std::optional<ReplyFile> reply = ReadReplyFile(path);
+    std::exception_ptr copyError;
+    if (reply && reply->Recognised) {
+        copyError = WriteReplyCopy(*reply);
+        Answer(*reply);
+    } else {
+        AnswerSuccess();
+    }
+    queue_.CompleteHead();
+    if (copyError) {
+        std::rethrow_exception(copyError);
+    }
+}
+
+bool ReplyHandler::AnsweredAlready(std::uint64_t request) {
+    static const std::string kAnswered =
+        text::ToGbk("与本次回复通知对应的命令已回复,不再重复回复.");
+    if (request == 0 || queue_.HeadSerial() == request) {
+        return false;
+    }
+    log_.Append(kAnswered);
+    return true;
+}
+
+// The path of the reply file once it exists; nothing when the program ends first. No time
+// limit: the host may post before its file is there. The name found here is the one read, so
+// an old file under another spelling beside it is never taken for the reply.
+std::optional<std::string> ReplyHandler::WaitForReplyFile() {
+    for (;;) {
+        std::string path = text::FindNoCase(settings_.ExchangeDir, kReplyFile);
+        if (text::FileExists(path)) {
+            return path;
+        }
+        waits_.Wait(0, 10);
+        if (waits_.Ending()) {
+            return std::nullopt;
+        }
+    }
+}
+
+// Nothing when the file cannot be read or is no regular file (logged).
+std::optional<ReplyFile> ReplyHandler::ReadReplyFile(const std::string& path) {
     static const std::string kRead = text::ToGbk("读取到 R1.TXT ");
     static const std::string kReadFailed = text::ToGbk("读取 R1.TXT 出错，信息：");
-    const std::string path = text::FindNoCase(settings_.ExchangeDir, kReplyFileRead);
-    errno = 0;
-    std::optional<std::string> bytes = text::ReadFile(path);
-    if (!bytes) {
-        const int err = errno;
-        log_.Append(kReadFailed + "cannot read " + path + ": " + std::strerror(err));
+    static const std::string kCut = text::ToGbk("R1.TXT 超过 1 MiB,只读取其前 ") +
+                                    std::to_string(kMaxReplyFileBytes) + text::ToGbk(" 字节");
+    const text::LimitedRead file = text::ReadRegularFile(path, kMaxReplyFileBytes);
+    if (!file.bytes) {
+        log_.Append(kReadFailed + file.error);
         return std::nullopt;
     }
     log_.Append(kRead);
-    return ParseReplyFile(*bytes);
+    if (file.cut) {
+        log_.Append(kCut);
+    }
+    return ParseReplyFile(*file.bytes);
+}
+
+// A copy that cannot be written is reported, but the handheld is still answered and the queue
+// goes on: nothing in the relay reads the copy.
+std::exception_ptr ReplyHandler::WriteReplyCopy(const ReplyFile& reply) {
+    static const std::string kCopyFailed = text::ToGbk("写文件 R2.txt 出错，信息：");
+    try {
+        text::WriteFileAtomic(settings_.ExchangeDir + kReplyCopyFile, reply.Copy,
+                              text::Durability::Cached);
+        return nullptr;
+    } catch (const std::exception& e) {
+        log_.Append(kCopyFailed + e.what());
+        return std::current_exception();
+    }
 }
 
 void ReplyHandler::Answer(const ReplyFile& reply) {

@@ -5,10 +5,10 @@
 #include "relay/CommandQueue.h"
 #include "relay/RelayInterfaces.h"
 #include "relay/ReplyFile.h"
-#include "text/Waits.h"
 
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <optional>
 #include <string>
 
@@ -28,10 +28,12 @@ public:
 
     // The host has posted reply-ready. The message belongs to the request that is with the host
     // now (none when the queue is empty). Runs do not nest: a message that comes while one is
-    // being handled is handled after it, in arrival order, and one whose request has been
-    // answered meanwhile only adds a work-log line. So every request is answered once, from a
-    // reply that the host wrote for it. The first error of a run (R2.txt cannot be written)
-    // goes to the caller once the runs are done; that request then stays at the head.
+    // being handled is recorded at once and handled after it, in arrival order, and those whose
+    // request has been answered meanwhile only add a work-log line. So every request is
+    // answered once, from a reply that the host wrote for it, and a flood of messages costs
+    // neither stack nor memory: repeats for one request are kept as a count. An error of a run
+    // (R2.txt cannot be written; the handheld is answered all the same) goes to the caller once
+    // the runs are done.
     void HandleReply();
 
     // The whole reply step of a reply-ready message, to be called the moment the message
@@ -43,10 +45,22 @@ public:
     bool Running() const { return running_; }
 
 private:
-    void Handle(std::uint64_t request);
-    void RunOnce(std::uint64_t request);
-    bool WaitForReplyFile();
-    std::optional<ReplyFile> ReadReplyFile();
+    // Reply-ready messages of one request in a row, not yet handled.
+    struct Notices {
+        std::uint64_t request = 0; // serial of the request with the host, 0 for none
+        bool settle = false;       // the message's own 20 ms wait comes first
+        std::size_t count = 1;
+    };
+
+    void Record(std::uint64_t request, bool settle);
+    void RunPending();
+    void RunOnce(std::uint64_t request, bool settle);
+    bool AnsweredAlready(std::uint64_t request);
+    bool Settle();
+    void AnswerHead(const std::string& path);
+    std::optional<std::string> WaitForReplyFile();
+    std::optional<ReplyFile> ReadReplyFile(const std::string& path);
+    std::exception_ptr WriteReplyCopy(const ReplyFile& reply);
     void Answer(const ReplyFile& reply);
     void AnswerSuccess();
 
@@ -55,7 +69,7 @@ private:
     PdaReplySender& sender_;
     WorkLog& log_;
     Waits& waits_;
-    std::deque<std::uint64_t> pending_; // serial of the request each message belongs to
+    std::deque<Notices> pending_;
     bool running_ = false;
 };
 

@@ -1,5 +1,6 @@
 #include "text/Files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -42,6 +43,48 @@ std::optional<std::string> ReadFile(const std::string& path) {
         }
         data.append(buffer, static_cast<std::size_t>(n));
     }
+}
+
+LimitedRead ReadRegularFile(const std::string& path, std::size_t limit) {
+    LimitedRead result;
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        result.error = "cannot read " + path + ": " + std::strerror(errno);
+        return result;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        result.error = path + " is not a regular file";
+        return result;
+    }
+    // One byte beyond the limit tells a cut file from one of exactly `limit` bytes.
+    const std::size_t want = limit + 1;
+    std::string data(std::min(static_cast<std::size_t>(st.st_size) + 1, want), '\0');
+    std::size_t have = 0;
+    while (have < want) {
+        if (have == data.size()) { // the file grew since fstat
+            data.resize(std::min(data.size() * 2, want));
+        }
+        ssize_t n = ::read(fd, data.data() + have, data.size() - have);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            result.error = "cannot read " + path + ": " + std::strerror(errno);
+            ::close(fd);
+            return result;
+        }
+        if (n == 0) {
+            break;
+        }
+        have += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    result.cut = have > limit;
+    data.resize(std::min(have, limit));
+    result.bytes = std::move(data);
+    return result;
 }
 
 namespace {

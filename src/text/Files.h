@@ -19,6 +19,16 @@ bool DirectoryExists(const std::string& path);
 // Whole file as bytes, or nothing when it cannot be opened.
 std::optional<std::string> ReadFile(const std::string& path);
 
+// A file that another program writes, read without trusting it: only a regular file is read
+// (the open never waits, so a FIFO or a device put in its place cannot hold the caller), and at
+// most `limit` bytes of it, so memory follows the file's size up to that limit.
+struct LimitedRead {
+    std::optional<std::string> bytes; // nothing when the file could not be read
+    bool cut = false;                 // the file is longer than the limit: its first bytes only
+    std::string error;                // why nothing was read
+};
+LimitedRead ReadRegularFile(const std::string& path, std::size_t limit);
+
 // How far a replacement must reach before the rename: to the disk (configuration, menu and image
 // files, which must survive a power cut) or only to the page cache (the exchange files, which are
 // rewritten for every request and matter only while the program runs).

@@ -1,15 +1,20 @@
 // The relay program end to end: dcrelay-hostsim starts dcrelay in a temporary installation and
 // plays the host; dcrelay-basesim plays base station 1 with its handhelds.
 #include "baselink/xyTypeConv.h"
+#include "hostlink/HostSocket.h"
 #include "support/BaseSim.h"
 #include "support/Instance.h"
 #include "text/Files.h"
+#include "text/Gbk.h"
 
 #include <fcntl.h>
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <iostream>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/types.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -38,6 +43,13 @@ struct RelayProcessTest : ::testing::Test {
     std::unique_ptr<BaseSim> base;
     std::unique_ptr<BaseSim> host;
 
+    // The relay's work log (its standard error) goes to a file, shown when a test fails.
+    std::string LogFile() const { return inst->Dir() + "relay.log"; }
+    void TearDown() override {
+        if (HasFailure() && inst) {
+            std::cerr << text::ReadFile(LogFile()).value_or("") << std::flush;
+        }
+    }
     void StartAll(std::vector<std::string> hostArgs, const InstanceSettings& s = {}) {
         inst = std::make_unique<Instance>(s);
         base = std::make_unique<BaseSim>(
@@ -50,11 +62,25 @@ struct RelayProcessTest : ::testing::Test {
         args.push_back(inst->Relay());
         host = std::make_unique<BaseSim>(args, BaseSim::BuiltProgram("dcrelay-hostsim"));
         host->SetReadyEvent("started");
+        host->SetErrorFile(LogFile());
         ASSERT_TRUE(host->Start()) << host->Error();
         ASSERT_TRUE(
             host->WaitFor([](const SimLine& l) { return l.Str("kind") == "announcement"; }, 5s));
-        // The scan has connected once the station answered its query.
+        // Connected: the station's answer to the query has been taken as a chunk of its own,
+        // so a request sent now cannot share it.
         ASSERT_TRUE(base->WaitFor([](const SimLine& l) { return l.Kind() == "query"; }, 5s));
+        ASSERT_TRUE(WaitForLogLine("成功连接基站", 5s));
+    }
+    // Waits until the relay's work log holds a line containing `part` (UTF-8).
+    bool WaitForLogLine(const std::string& part, std::chrono::milliseconds timeout) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (text::ReadFile(LogFile()).value_or("").find(part) == std::string::npos) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return false;
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        return true;
     }
     std::optional<SimLine> Reply(std::chrono::milliseconds t = 5s) {
         return base->WaitForKind("reply", t);
@@ -65,6 +91,20 @@ struct RelayProcessTest : ::testing::Test {
     int EndRelay() {
         host->Send("close");
         return host->WaitExit(5s);
+    }
+    // Posts `count` messages with code `code` to the relay as fast as it takes them.
+    bool PostBurst(int count, std::int32_t code) {
+        const auto pid = static_cast<unsigned>(host->Seen().front().Int("relay_pid"));
+        const auto deadline = std::chrono::steady_clock::now() + 60s;
+        for (int i = 0; i < count; ++i) {
+            while (!hostlink::PostMessage(inst->RuntimeDir(), pid, {1, code})) {
+                if (std::chrono::steady_clock::now() > deadline) {
+                    return false; // the relay takes no more messages
+                }
+                std::this_thread::sleep_for(100us);
+            }
+        }
+        return true;
     }
 };
 
@@ -298,5 +338,48 @@ TEST_F(RelayProcessTest, RequestsAreAnsweredDuringABroadcast) {
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->Str("text"), "好");
     EXPECT_TRUE(base->WaitForKind("packet", 5s)) << "the broadcast goes on";
+    EXPECT_EQ(EndRelay(), 0);
+}
+
+TEST_F(RelayProcessTest, TenThousandReplyReadyMessagesInABurstAnswerTheRequestOnce) {
+    StartAll({"--no-reply"});
+    base->Send("req 5 KT 01");
+    ASSERT_TRUE(Request());
+    host->Send("write-reply KT   005\\n1\\n");
+    ASSERT_TRUE(host->WaitForEvent("reply", 5s));
+    ASSERT_TRUE(PostBurst(10000, 1))
+        << "the relay stopped: " << host->WaitForEvent("exit", 1s).value_or(SimLine()).Text();
+    auto reply = Reply(10s);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->Int("handheld"), 5);
+    EXPECT_FALSE(Reply(700ms)) << "answered twice";
+    EXPECT_EQ(EndRelay(), 0); // it lives, and takes the closing message behind the burst
+}
+
+TEST_F(RelayProcessTest, RequestsWhileTheExchangeDirectoryIsGoneAreAnsweredOnceItIsBack) {
+    StartAll({"--reply", "好\\n"});
+    std::filesystem::remove_all(inst->Exchange());
+    base->Send("req 5 KT 01");
+    base->Send("req 108 KT 02");
+    EXPECT_FALSE(Request(1s)) << "no request file, no notification";
+    std::filesystem::create_directory(inst->Exchange());
+    for (long long handheld : {5, 108}) {
+        auto reply = Reply();
+        ASSERT_TRUE(reply) << handheld;
+        EXPECT_EQ(reply->Int("handheld"), handheld);
+    }
+    EXPECT_FALSE(Reply(500ms)) << "answered twice";
+    EXPECT_EQ(EndRelay(), 0);
+}
+
+TEST_F(RelayProcessTest, AStaleR1txtBesideTheHostsR1TXTIsNeverRead) {
+    StartAll({"--reply", "新\\n"});
+    text::WriteFileAtomic(inst->Exchange() + "R1.txt", "KT   005\r\n" + text::ToGbk("旧") + "\r\n");
+    for (const char* request : {"req 5 KT 01", "req 108 KT 02"}) {
+        base->Send(request);
+        auto reply = Reply();
+        ASSERT_TRUE(reply) << request;
+        EXPECT_EQ(reply->Str("text"), "新") << request;
+    }
     EXPECT_EQ(EndRelay(), 0);
 }

@@ -1,4 +1,5 @@
 #include "app/Startup.h"
+#include "app/Face.h"
 #include "app/WorkLog.h"
 
 #include <filesystem>
@@ -76,4 +77,40 @@ TEST(WorkLogTest, LinesAreKeptAsAppendedAndListenersSeeThem) {
     log.RemoveListener(&rec);
     log.Append("y");
     EXPECT_EQ(rec.seen.size(), 1001u);
+}
+
+TEST(WorkLogTest, KeepsTheNewestLinesOnceFull) {
+    struct Recorder : WorkLogListener {
+        std::size_t dropped = 0;
+        void LineAppended(const std::string&) override {}
+        void Cleared() override {}
+        void OldestDropped(std::size_t count) override { dropped += count; }
+    } rec;
+    WorkLog log;
+    log.AddListener(&rec);
+    for (std::size_t i = 0; i < 3 * WorkLog::kCapacity; ++i) {
+        log.Append(std::to_string(i));
+        ASSERT_LE(log.LineCount(), WorkLog::kCapacity);
+    }
+    EXPECT_EQ(log.Lines().back(), std::to_string(3 * WorkLog::kCapacity - 1));
+    EXPECT_EQ(rec.dropped + log.LineCount(), 3 * WorkLog::kCapacity);
+    EXPECT_EQ(log.Lines().front(), std::to_string(rec.dropped)); // the oldest kept, in order
+}
+
+TEST(Startup, FaceFollowsTheDisplayUnlessForced) {
+    auto face = [](const char* forced, const char* platform, const char* display,
+                   const char* wayland) {
+        FaceChoice c = ChooseFace({forced, platform, display, wayland});
+        return std::string(c.face == Face::Window ? "window" : "headless") +
+               (c.unattended ? "+unattended" : "") + (c.refusal.empty() ? "" : "+refused");
+    };
+    EXPECT_EQ(face(nullptr, nullptr, ":0", nullptr), "window");
+    EXPECT_EQ(face(nullptr, "xcb", nullptr, "wayland-0"), "window");
+    EXPECT_EQ(face(nullptr, nullptr, "", nullptr), "headless");
+    EXPECT_EQ(face(nullptr, "offscreen", ":0", nullptr), "headless");
+    EXPECT_EQ(face(nullptr, "minimal:x=1", ":0", nullptr), "headless");
+    EXPECT_EQ(face("window", "offscreen", nullptr, nullptr), "window+unattended");
+    EXPECT_EQ(face("window", nullptr, ":0", nullptr), "window");
+    EXPECT_EQ(face("headless", nullptr, ":0", nullptr), "headless");
+    EXPECT_EQ(face("Window", nullptr, ":0", nullptr), "window+refused");
 }

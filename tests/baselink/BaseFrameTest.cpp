@@ -1,10 +1,12 @@
 #include "baselink/BaseFrame.h"
 #include "app/WorkLog.h"
 #include "baselink/PdaReply.h"
+#include "baselink/xyTypeConv.h"
 #include "text/Gbk.h"
 
 #include <gtest/gtest.h>
 #include <map>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -120,4 +122,64 @@ TEST_F(SenderFixture, SendToBaseNeedsASlotWithAnId) {
     ASSERT_EQ(ports.sent.size(), 1u);
     EXPECT_EQ(ports.sent[0].second, std::string("\xAA\0\0\0\0\0\0\0", 8));
     EXPECT_EQ(log.LineCount(), 0u);
+}
+
+namespace {
+
+BaseFrame::RequestCheck Check(const std::string& hex) {
+    std::string b = HexCodec::HexToText(hex);
+    return BaseFrame::CheckRequest({reinterpret_cast<const std::uint8_t*>(b.data()), b.size()});
+}
+
+// A request frame around `body` (hex, trailer included) with its correct check.
+std::string Framed(const std::string& body) {
+    return "AA31026C" + HexCodec::ToHex(static_cast<int>(body.size() / 2), 4) + body +
+           HexCodec::HexSum16(body);
+}
+
+} // namespace
+
+TEST(CheckRequest, WorkedRequestGivesItsFieldsAndLength) {
+    for (const std::string extra : {"", "AA3100"}) {
+        auto c = Check(kWorkedRequest + extra);
+        ASSERT_EQ(c.Verdict, BaseFrame::RequestVerdict::Request);
+        EXPECT_EQ(c.Length, 39u);
+        EXPECT_EQ(c.Frame.BaseByte, 2);
+        EXPECT_EQ(c.Frame.Handheld, 108);
+        EXPECT_EQ(c.Frame.Operation, 0);
+        EXPECT_EQ(c.Frame.TimeHex, "291615000000");
+        EXPECT_EQ(c.Frame.Data, "CNS0090008000 999     ");
+    }
+    // The least request: time, operation byte 0x4B (operation -1) and trailer, no data.
+    auto least = Check(Framed("0102030405064BAABB"));
+    ASSERT_EQ(least.Verdict, BaseFrame::RequestVerdict::Request);
+    EXPECT_EQ(least.Frame.Operation, -1);
+    EXPECT_EQ(least.Frame.Data, "");
+}
+
+TEST(CheckRequest, VerdictsAndTheLengthTheyName) {
+    using V = BaseFrame::RequestVerdict;
+    const std::string cut = kWorkedRequest.substr(0, kWorkedRequest.size() - 2);
+    const std::string badTrailer = Framed("0102030405064CAABC");
+    const std::string badSum = kWorkedRequest.substr(0, kWorkedRequest.size() - 4) + "0646";
+    const std::vector<std::tuple<std::string, V, std::size_t>> cases{
+        {"", V::Incomplete, 2},
+        {"AA", V::Incomplete, 2},
+        {"AB", V::NotAFrame, 0},
+        {"AA32026C", V::NotAFrame, 0},
+        {"AA31026C00", V::Incomplete, 6},
+        {cut, V::Incomplete, 39},
+        {"AA31026CFFFF", V::Incomplete, 65543},
+        {badTrailer, V::BadTrailer, 17},
+        {badSum, V::BadSum, 39},
+        {"AA31026C0001AA0000", V::BadTrailer, 9},   // L = 1 cannot hold the trailer
+        {"AA31026C0000AABB0000", V::BadTrailer, 8}, // L = 0: the trailer is not in the body
+        {Framed("AABB"), V::NoRequest, 10},
+        {Framed("010203040506AABB"), V::NoRequest, 16}, // L = 8: no operation byte
+    };
+    for (const auto& [hex, verdict, length] : cases) {
+        auto c = Check(hex);
+        EXPECT_EQ(c.Verdict, verdict) << hex;
+        EXPECT_EQ(c.Length, length) << hex;
+    }
 }

@@ -1,14 +1,19 @@
 #include "RelayRecorders.h"
 
+#include "app/RetryTimer.h"
 #include "app/WorkLog.h"
 #include "config/AppSettings.h"
 #include "config/HandheldRegistry.h"
 #include "relay/CommandQueue.h"
+#include "support/EventPump.h"
 #include "text/Gbk.h"
 
+#include <algorithm>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 using namespace relaytest;
+using namespace std::chrono_literals;
 using text::ToGbk;
 
 namespace {
@@ -17,6 +22,7 @@ const std::string kTime = "291615000000";
 
 class QueueTest : public ::testing::Test {
 protected:
+    static void SetUpTestSuite() { testsupport::EnsureCoreApplication(); } // the retry timer
     QueueTest() : host(dir.Dir() + "T1.txt") {
         settings.ExchangeDir = dir.Dir();
         for (const char* key : {"02001", "02002", "02003"}) {
@@ -39,7 +45,8 @@ protected:
     WorkLog log;
     ScriptedWaits waits;
     relay::RequestBuilder builder{settings, registry, view, host};
-    relay::CommandQueue queue{builder, log, waits};
+    app::QtRetryTimer retry;
+    relay::CommandQueue queue{builder, log, waits, retry};
 };
 
 const std::string kWriting = ToGbk("写文件 R1.TXT");
@@ -122,9 +129,40 @@ TEST_F(QueueTest, HandOverErrorIsLoggedAndTheEntryStays) {
     EXPECT_EQ(queue.Size(), 1u);
     EXPECT_EQ(queue.Head().Handheld, "2");
     const std::string prefix = ToGbk("处理命令缓存中的命令出错.信息:");
-    ASSERT_GT(log.Lines().back().size(), prefix.size());
-    EXPECT_EQ(log.Lines().back().substr(0, prefix.size()), prefix);
+    const std::string& failed = log.Lines()[log.LineCount() - 2];
+    ASSERT_GT(failed.size(), prefix.size());
+    EXPECT_EQ(failed.substr(0, prefix.size()), prefix);
+    EXPECT_EQ(log.Lines().back(), ToGbk("请求文件 T1.txt 未写成,1秒后重试."));
     EXPECT_EQ(host.notified.size(), 1u);
+}
+
+// The head's request file is tried again until it is written; a head answered meanwhile (the
+// host posted on its own) hands the retrying on to the next one.
+TEST_F(QueueTest, ARequestFileThatCannotBeWrittenIsTriedAgainUntilItIs) {
+    const std::string gone = dir.Dir() + "gone/";
+    settings.ExchangeDir = gone;
+    host.SetRequestFile(gone + "T1.txt");
+    EXPECT_THROW(Submit(1), text::FileError);
+    Submit(2);
+    Submit(3);
+    const std::string retryFailed = ToGbk("写文件 T1.txt 出错,1秒后重试.信息:");
+    auto failedTries = [&] {
+        return std::count_if(log.Lines().begin(), log.Lines().end(),
+                             [&](const std::string& l) { return l.rfind(retryFailed, 0) == 0; });
+    };
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return failedTries() == 2; }, 5s));
+    std::filesystem::create_directory(gone);
+    queue.CompleteHead();
+    EXPECT_EQ(host.notified, std::vector<std::string>{ZzccRecord(2)});
+    EXPECT_FALSE(queue.Retrying());
+    std::filesystem::remove(gone + "T1.txt");
+    std::filesystem::remove(gone);
+    queue.CompleteHead();
+    EXPECT_TRUE(queue.Retrying());
+    std::filesystem::create_directory(gone);
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return host.notified.size() == 2; }, 3s));
+    EXPECT_EQ(host.notified.back(), ZzccRecord(3));
+    EXPECT_FALSE(queue.Retrying());
 }
 
 TEST_F(QueueTest, NoLongerRegisteredHeadStaysWithoutFile) {

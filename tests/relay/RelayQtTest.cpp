@@ -2,15 +2,15 @@
 #include "RelayRecorders.h"
 
 #include "app/PumpWait.h"
+#include "app/RetryTimer.h"
 #include "app/WorkLog.h"
 #include "config/AppSettings.h"
 #include "config/HandheldRegistry.h"
 #include "relay/Relay.h"
+#include "support/EventPump.h"
 
-#include <QCoreApplication>
 #include <QTimer>
 #include <gtest/gtest.h>
-#include <memory>
 
 using namespace relaytest;
 
@@ -20,16 +20,7 @@ const std::string kTime = "291615000000";
 
 class RelayQtTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        if (QCoreApplication::instance() == nullptr) {
-            static int argc = 1;
-            static char name[] = "test_relay";
-            static char* argv[] = {name, nullptr};
-            app_ = std::make_unique<QCoreApplication>(argc, argv);
-        }
-    }
-    // Before static destruction, which runs after Qt's own globals are gone.
-    static void TearDownTestSuite() { app_.reset(); }
+    static void SetUpTestSuite() { testsupport::EnsureCoreApplication(); }
     RelayQtTest() : host(dir.Dir() + "T1.txt") {
         settings.ExchangeDir = dir.Dir();
         registry.Keys.insert("02001");
@@ -40,7 +31,6 @@ protected:
         text::WriteFileAtomic(dir.Dir() + "R1.TXT", content);
     }
 
-    static inline std::unique_ptr<QCoreApplication> app_;
     TempDir dir;
     config::AppSettings settings;
     config::HandheldRegistry registry;
@@ -49,7 +39,8 @@ protected:
     RecordingView view;
     RecordingHost host;
     app::PumpWaits waits;
-    relay::Relay relay{{settings, registry, log, sender, view, host, waits}};
+    app::QtRetryTimer retry;
+    relay::Relay relay{{settings, registry, log, sender, view, host, waits, retry}};
 };
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "RelayRecorders.h"
 
+#include "app/RetryTimer.h"
 #include "app/WorkLog.h"
 #include "config/AppSettings.h"
 #include "config/HandheldRegistry.h"
@@ -10,6 +11,7 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace relaytest;
 using text::ToGbk;
@@ -116,9 +118,10 @@ protected:
         text::WriteFileAtomic(dir.Dir() + name, content);
     }
     std::string Path(const std::string& name) const { return dir.Dir() + name; }
-    bool Logged(const std::string& line) const {
+    // A work-log line that begins with `start` (or is it).
+    bool Logged(const std::string& start) const {
         for (const std::string& l : log.Lines()) {
-            if (l == line) {
+            if (l.rfind(start, 0) == 0) {
                 return true;
             }
         }
@@ -134,7 +137,8 @@ protected:
     WorkLog log;
     ScriptedWaits waits;
     relay::RequestBuilder builder{settings, registry, view, host};
-    relay::CommandQueue queue{builder, log, waits};
+    app::QtRetryTimer retry;
+    relay::CommandQueue queue{builder, log, waits, retry};
     relay::ReplyHandler handler{settings, queue, sender, log, waits};
 };
 
@@ -217,28 +221,63 @@ TEST_F(ReplyTest, ProgramEndingStopsTheWaitAndSendsNothing) {
     EXPECT_FALSE(handler.Running());
 }
 
-TEST_F(ReplyTest, ReadErrorIsLoggedAndAnsweredWithSuccess) {
-    WriteReply("ZZCC 5\r\nabc\r\n");
-    std::filesystem::create_directory(Path("R1.txt")); // exists, but reading it fails
+// A FIFO (or any file that is not a regular one) is refused without waiting for a writer.
+TEST_F(ReplyTest, AReplyFileThatIsNoRegularFileIsRefusedAndAnsweredWithSuccess) {
+    ASSERT_EQ(::mkfifo(Path("R1.TXT").c_str(), 0644), 0);
     Submit(5);
     handler.HandleReply();
-    const std::string prefix = ToGbk("读取 R1.TXT 出错，信息：");
-    bool found = false;
-    for (const std::string& l : log.Lines()) {
-        found = found || (l.size() > prefix.size() && l.substr(0, prefix.size()) == prefix);
-    }
-    EXPECT_TRUE(found);
+    EXPECT_TRUE(Logged(ToGbk("读取 R1.TXT 出错，信息：")));
     EXPECT_EQ(sender.sent, (std::vector<SentReply>{{0, "0205", "5", kSuccess, kTime, true}}));
 }
 
-TEST_F(ReplyTest, CopyThatCannotBeWrittenLeavesTheRequestWaiting) {
+// Of a reply file over 1 MiB the first MiB is read: the handheld's answer is whole.
+TEST_F(ReplyTest, AHugeReplyFileIsReadOnlyAsFarAsTheLimit) {
+    WriteReply("ZZCC 5\r\n" + std::string(3 * relay::kMaxReplyFileBytes, 'x'));
+    Submit(5);
+    handler.HandleReply();
+    ASSERT_EQ(sender.sent.size(), 1u);
+    EXPECT_EQ(sender.sent[0].text, std::string(810, 'x'));
+    EXPECT_TRUE(Logged(ToGbk("R1.TXT 超过 1 MiB")));
+    EXPECT_EQ(text::ReadFile(Path("R2.txt"))->size(), relay::kMaxReplyFileBytes - 8 + 2);
+}
+
+// The copy is reported (work log, and the error goes to the caller for the error box), but
+// the handheld is answered and the next request goes to the host.
+TEST_F(ReplyTest, ACopyThatCannotBeWrittenIsReportedAndTheQueueGoesOn) {
     std::filesystem::create_directories(Path("R2.txt/full"));
     Submit(5);
+    Submit(1);
     WriteReply("ZZCC 5\r\nabc\r\n");
     EXPECT_THROW(handler.HandleReply(), text::FileError);
-    EXPECT_TRUE(sender.sent.empty());
-    EXPECT_EQ(queue.Size(), 1u);
+    EXPECT_TRUE(Logged(ToGbk("写文件 R2.txt 出错，信息：")));
+    EXPECT_EQ(sender.sent, (std::vector<SentReply>{{9, "0205", "5", "abc", kTime, false}}));
+    EXPECT_EQ(queue.Head().Handheld, "1");
+    EXPECT_EQ(host.notified.back(), "ZZCC 001\r\n0000012\r\n");
     EXPECT_FALSE(handler.Running());
+}
+
+// Messages that come while a run waits are recorded, not run inside the wait: however many
+// come, the request is answered once and no message adds waits of its own.
+TEST_F(ReplyTest, AFloodOfMessagesDuringAWaitIsRecordedNotNested) {
+    auto flood = [&] {
+        for (int i = 0; i < 10000; ++i) {
+            handler.ReplyReady();
+        }
+    };
+    Submit(5);
+    WriteReply("ZZCC 5\r\nabc\r\n");
+    waits.waits.clear();
+    waits.during[1] = flood;
+    handler.ReplyReady();
+    EXPECT_EQ(sender.sent.size(), 1u);
+    EXPECT_EQ(waits.waits, (std::vector<unsigned>{20, 100}));
+    // While nothing is with the host, one message stands for all that come with it.
+    waits.waits.clear();
+    waits.during[1] = flood;
+    handler.ReplyReady();
+    EXPECT_EQ(waits.waits, (std::vector<unsigned>{20, 100, 20, 100}));
+    EXPECT_EQ(sender.sent.size(), 1u);
+    EXPECT_LT(log.LineCount(), 20u) << "no line of its own for each repeat";
 }
 
 // A second reply-ready message during the waits of the first belongs to the same request: it

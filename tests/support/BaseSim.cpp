@@ -203,19 +203,36 @@ bool BaseSim::Start(std::chrono::milliseconds timeout) {
         argv.push_back(a.data());
     }
     argv.push_back(nullptr);
+    int err = -1;
+    if (!errorFile_.empty()) {
+        err = open(errorFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (err < 0) {
+            error_ = "cannot create " + errorFile_;
+            return false;
+        }
+    }
     pid_ = fork();
     if (pid_ < 0) {
+        if (err >= 0) {
+            close(err);
+        }
         error_ = "fork failed";
         return false;
     }
     if (pid_ == 0) {
         dup2(in[0], 0);
         dup2(out[1], 1);
+        if (err >= 0) {
+            dup2(err, 2);
+        }
         execv(program_.c_str(), argv.data());
         _exit(127);
     }
     close(in[0]);
     close(out[1]);
+    if (err >= 0) {
+        close(err);
+    }
     toChild_ = in[1];
     fromChild_ = out[0];
     fcntl(fromChild_, F_SETFL, fcntl(fromChild_, F_GETFL) | O_NONBLOCK);

@@ -50,6 +50,9 @@ public:
     // The event line that tells the child is ready ("ready" for the base-station simulator;
     // "started" serves for the host simulator, which runs through the same class).
     void SetReadyEvent(std::string event) { readyEvent_ = std::move(event); }
+    // Standard error of the child (and of the programs it starts) goes to this file, created
+    // anew, instead of the test's own: for children that write much, or whose lines a test reads.
+    void SetErrorFile(std::string path) { errorFile_ = std::move(path); }
     // A program of the build next to the test programs (build/bin/<name>).
     static std::string BuiltProgram(const std::string& name);
     // Starts the child and waits for its ready event. False (see Error) on failure.
@@ -93,6 +96,7 @@ private:
     std::string devicePath_;
     std::string error_;
     std::string readyEvent_ = "ready";
+    std::string errorFile_;
 };
 
 } // namespace testsupport

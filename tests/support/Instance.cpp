@@ -51,10 +51,14 @@ void Instance::WriteSettings(const InstanceSettings& s) {
         ini += "jzdz" + std::to_string(i + 1) + "=" + s.ids[i] + "\r\n";
     }
     text::WriteFileAtomic(dir_ + "dcfilepath.ini", ini);
+    WriteRegistry({s.registered, {}, {}, {}});
+}
+
+void Instance::WriteRegistry(const std::vector<std::vector<std::string>>& stations) {
     std::string reg;
-    for (int n = 1; n <= 4; ++n) {
-        reg += "[" + text::ToGbk("基站") + std::to_string(n) + "]\r\n";
-        const auto& list = n == 1 ? s.registered : std::vector<std::string>{};
+    for (std::size_t n = 0; n < stations.size(); ++n) {
+        reg += "[" + text::ToGbk("基站") + std::to_string(n + 1) + "]\r\n";
+        const std::vector<std::string>& list = stations[n];
         if (list.empty()) {
             reg += "PDA1=\r\n";
         }

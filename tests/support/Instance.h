@@ -33,6 +33,9 @@ public:
     // The relay program linked into the instance, so its program directory is this one.
     std::string Relay() const { return dir_ + "dcrelay"; }
     void WriteSettings(const InstanceSettings& settings);
+    // Replaces the registration file: one section per entry, named "基站" + its number, with
+    // its handheld numbers (an empty list writes one empty PDA1).
+    void WriteRegistry(const std::vector<std::vector<std::string>>& stations);
 
 private:
     std::string dir_;

@@ -1,0 +1,14 @@
+// The project's own icons, drawn as SVG and rendered by Qt at every size a screen asks for.
+#pragma once
+
+#include <QIcon>
+
+namespace desktop {
+
+// The program's icon: the main window, the tray and the dialogs.
+QIcon ProgramIcon();
+// The handheld state icons of the tree and the list: 1 registered, 2 logged in (red lamp).
+// Any other state has no icon.
+QIcon HandheldStateIcon(int state);
+
+} // namespace desktop

@@ -1,0 +1,74 @@
+#include "desktop/OpLog.h"
+
+#include "desktop/Icons.h"
+#include "desktop/QtText.h"
+
+#include <QHeaderView>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace desktop {
+namespace {
+
+// Headers and widths of the grid's five columns; column 0 is the fixed column of row numbers.
+struct Column {
+    const char* header;
+    int width;
+};
+constexpr Column kColumns[] = {{"", 20}, {"基站", 63}, {"手持", 57}, {"类型", 81}, {"数据", 172}};
+
+QTableWidgetItem* FixedCell(const QString& text) {
+    auto* item = new QTableWidgetItem(text);
+    item->setFlags(Qt::ItemIsEnabled);
+    item->setBackground(QPalette().button());
+    return item;
+}
+
+} // namespace
+
+Tfrm_OpLog::Tfrm_OpLog(QWidget* parent)
+    : QDialog(parent), StringGrid1(new QTableWidget(1, 5, this)),
+      btn_OK(new QPushButton(QString::fromUtf8("确定"), this)) {
+    setWindowTitle(QString::fromUtf8("操作记录"));
+    setWindowIcon(ProgramIcon());
+    setModal(true);
+    StringGrid1->verticalHeader()->hide();
+    StringGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    StringGrid1->horizontalHeader()->setMinimumSectionSize(kColumns[0].width);
+    int width = 0;
+    for (int c = 0; c < 5; ++c) {
+        StringGrid1->setHorizontalHeaderItem(
+            c, new QTableWidgetItem(QString::fromUtf8(kColumns[c].header)));
+        StringGrid1->setColumnWidth(c, kColumns[c].width);
+        width += kColumns[c].width;
+    }
+    StringGrid1->setItem(0, 0, FixedCell({}));
+    StringGrid1->setMinimumWidth(width + 2 * StringGrid1->frameWidth() + 20);
+    connect(btn_OK, &QPushButton::clicked, this, &QDialog::accept);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(StringGrid1);
+    layout->addWidget(btn_OK, 0, Qt::AlignHCenter);
+    resize(sizeHint().width(), 300);
+}
+
+void Tfrm_OpLog::AddRecord(const app::OperationRecord& record) {
+    const int row = StringGrid1->rowCount() - 1;
+    StringGrid1->setItem(row, 0, FixedCell(QString::number(row + 1)));
+    StringGrid1->setItem(row, 1, new QTableWidgetItem(FromGbk(record.BaseId)));
+    StringGrid1->setItem(row, 2, new QTableWidgetItem(FromGbk(record.Handheld)));
+    StringGrid1->setItem(row, 3, new QTableWidgetItem(FromGbk(record.Type)));
+    StringGrid1->setItem(row, 4, new QTableWidgetItem(FromGbk(record.Data)));
+    StringGrid1->insertRow(row + 1);
+    StringGrid1->setItem(row + 1, 0, FixedCell({}));
+}
+
+void ShowOperationRecords(QWidget* parent, const std::vector<app::OperationRecord>& rows) {
+    Tfrm_OpLog dialog(parent);
+    for (const app::OperationRecord& row : rows) {
+        dialog.AddRecord(row);
+    }
+    dialog.exec();
+}
+
+} // namespace desktop

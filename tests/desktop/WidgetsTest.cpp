@@ -1,0 +1,115 @@
+// The desktop's small widgets, offscreen: tray icon events and tip, the operation record
+// viewer's filter, the download prompt, the icons.
+#include "support/Widgets.h"
+#include "desktop/Icons.h"
+#include "desktop/OpLog.h"
+#include "desktop/TrayIcon.h"
+#include "desktop/xinxi.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+#include <gmock/gmock.h>
+
+using namespace desktop;
+using testing::ElementsAre;
+
+namespace {
+
+class Widgets : public testing::Test {
+protected:
+    void SetUp() override { testsupport::EnsureWidgetApplication(); }
+};
+
+QStringList Row(QTableWidget* grid, int row) {
+    QStringList cells;
+    for (int c = 0; c < grid->columnCount(); ++c) {
+        cells << (grid->item(row, c) != nullptr ? grid->item(row, c)->text() : QString());
+    }
+    return cells;
+}
+
+TEST_F(Widgets, TrayEventsReachTheirHandlersAndTheTipIsCut) {
+    TTrayIcon tray;
+    std::vector<std::string> events;
+    tray.OnClick = [&](TTrayIcon*) { events.push_back("click"); };
+    tray.OnDblClick = [&](TTrayIcon*) { events.push_back("double"); };
+    tray.OnRightClick = [&](TTrayIcon*, Qt::MouseButton b, Qt::KeyboardModifiers, int, int) {
+        events.push_back(b == Qt::RightButton ? "right" : "other");
+    };
+    tray.OnEndSession = [&](TTrayIcon*) { events.push_back("end"); };
+    emit tray.PlatformIcon().activated(QSystemTrayIcon::Trigger);
+    emit tray.PlatformIcon().activated(QSystemTrayIcon::DoubleClick);
+    emit tray.PlatformIcon().activated(QSystemTrayIcon::Context);
+    emit tray.PlatformIcon().activated(QSystemTrayIcon::MiddleClick);
+    tray.EndSession();
+    EXPECT_THAT(events, ElementsAre("click", "double", "right", "end"));
+
+    tray.SetIcon(ProgramIcon());
+    tray.SetActive(true);
+    tray.SetToolTip(QString(70, QChar(0x83DC))); // 菜 x 70
+    EXPECT_EQ(tray.ToolTip(), QString(62, QChar(0x83DC)));
+    EXPECT_EQ(tray.PlatformIcon().toolTip(), tray.ToolTip());
+}
+
+TEST_F(Widgets, OperationRecordViewerNumbersItsRowsBelowTheFixedRow) {
+    QStringList header;
+    std::vector<QStringList> rows;
+    testsupport::OnNextModal([&](QDialog* d) {
+        auto* viewer = qobject_cast<Tfrm_OpLog*>(d);
+        ASSERT_NE(viewer, nullptr);
+        EXPECT_EQ(viewer->windowTitle(), QString::fromUtf8("操作记录"));
+        for (int c = 0; c < 5; ++c) {
+            header << viewer->StringGrid1->horizontalHeaderItem(c)->text() + ":" +
+                          QString::number(viewer->StringGrid1->columnWidth(c));
+        }
+        for (int r = 0; r < viewer->StringGrid1->rowCount(); ++r) {
+            rows.push_back(Row(viewer->StringGrid1, r));
+        }
+        QTest::mouseClick(viewer->btn_OK, Qt::LeftButton);
+    });
+    ShowOperationRecords(nullptr, {{"0A", "007", "DL", " x "}, {"0A", "007", "KT", "2"}});
+    EXPECT_EQ(header.join(" "), QString::fromUtf8(":20 基站:63 手持:57 类型:81 数据:172"));
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].join("|"), "1|0A|007|DL| x ");
+    EXPECT_EQ(rows[1].join("|"), "2|0A|007|KT|2");
+    EXPECT_EQ(rows[2].join("|"), "||||");
+}
+
+TEST_F(Widgets, DownloadPromptConfirmsWithStartAndCancelsOtherwise) {
+    Tfrm_tishi prompt;
+    EXPECT_EQ(prompt.windowTitle(), QString::fromUtf8("提示"));
+    EXPECT_EQ(prompt.Label1->text(),
+              QString::fromUtf8("现在将需要更新菜库的PDA开机,在此\n之前开机的,请重新开关机."));
+    EXPECT_EQ(prompt.Label1->palette().color(QPalette::WindowText), QColor(Qt::red));
+    EXPECT_EQ(prompt.btn_Start->text() + prompt.btn_Cancel->text(), QString::fromUtf8("开始取消"));
+    testsupport::OnNextModal([](QDialog* d) {
+        QTest::mouseClick(static_cast<Tfrm_tishi*>(d)->btn_Start, Qt::LeftButton);
+    });
+    EXPECT_EQ(prompt.exec(), QDialog::Accepted);
+    testsupport::OnNextModal([](QDialog* d) { QTest::keyClick(d, Qt::Key_Escape); });
+    EXPECT_EQ(prompt.exec(), QDialog::Rejected);
+}
+
+TEST_F(Widgets, IconsRenderAtEverySizeAndTheLoggedInOneHasARedLamp) {
+    for (int size : {16, 32, 64}) {
+        EXPECT_EQ(ProgramIcon().pixmap(size).width(), size);
+    }
+    auto redPixels = [](int state) {
+        QImage img = HandheldStateIcon(state).pixmap(32).toImage();
+        int red = 0;
+        for (int y = 0; y < img.height(); ++y) {
+            for (int x = 0; x < img.width(); ++x) {
+                QColor c = img.pixelColor(x, y);
+                red += (c.alpha() > 200 && c.red() > 200 && c.green() < 100) ? 1 : 0;
+            }
+        }
+        return red;
+    };
+    EXPECT_EQ(redPixels(1), 0);
+    EXPECT_GT(redPixels(2), 20);
+    EXPECT_TRUE(HandheldStateIcon(0).isNull());
+}
+
+} // namespace

@@ -1,0 +1,224 @@
+#include "support/XSession.h"
+
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace testsupport {
+namespace {
+
+// A bottom tray with a task list and the dock that holds tray icons; focus follows clicks.
+constexpr const char* kJwmConfig = R"(<?xml version="1.0"?>
+<JWM>
+  <Tray x="0" y="-1" height="32" autohide="off"><TaskList maxwidth="200"/><Dock/></Tray>
+  <FocusModel>click</FocusModel>
+</JWM>
+)";
+constexpr const char* kScreen = "1280x800x24";
+constexpr const char* kTrayGeometry = "1280x32+0+768";
+
+pid_t Spawn(std::vector<std::string> args, int keepFd = -1) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (keepFd >= 0) {
+            fcntl(keepFd, F_SETFD, 0);
+        }
+        int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(null, 2);
+        std::vector<char*> argv;
+        for (std::string& a : args) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+void End(pid_t& pid) {
+    if (pid <= 0) {
+        return;
+    }
+    kill(pid, SIGTERM);
+    for (int i = 0; i < 100 && waitpid(pid, nullptr, WNOHANG) == 0; ++i) {
+        usleep(20000);
+    }
+    if (waitpid(pid, nullptr, WNOHANG) == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    pid = -1;
+}
+
+// The display number that Xvfb writes to its -displayfd when it is ready.
+std::string ReadDisplayNumber(int fd) {
+    std::string number;
+    pollfd p{fd, POLLIN, 0};
+    while (number.find('\n') == std::string::npos && poll(&p, 1, 10000) > 0) {
+        char buf[32];
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n <= 0) {
+            break;
+        }
+        number.append(buf, static_cast<std::size_t>(n));
+    }
+    return number.substr(0, number.find('\n'));
+}
+
+std::string Decimal(const std::string& id) {
+    return std::to_string(std::stoul(id, nullptr, 0));
+}
+
+int Field(const std::string& info, const std::string& label) {
+    std::size_t at = info.find(label);
+    return at == std::string::npos ? 0 : std::atoi(info.c_str() + at + label.size());
+}
+
+} // namespace
+
+XSession::~XSession() {
+    for (pid_t& client : clients_) {
+        End(client);
+    }
+    End(manager_);
+    End(server_);
+    if (!dir_.empty()) {
+        std::filesystem::remove_all(dir_);
+    }
+}
+
+bool XSession::Start() {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        error_ = "pipe failed";
+        return false;
+    }
+    server_ = Spawn(
+        {"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", kScreen, "-nolisten", "tcp"},
+        fds[1]);
+    close(fds[1]);
+    std::string number = ReadDisplayNumber(fds[0]);
+    close(fds[0]);
+    if (number.empty()) {
+        error_ = "Xvfb did not start (is the xvfb package installed?)";
+        return false;
+    }
+    display_ = ":" + number;
+    setenv("DISPLAY", display_.c_str(), 1);
+    unsetenv("QT_QPA_PLATFORM");
+    unsetenv("WAYLAND_DISPLAY");
+
+    char dir[] = "/tmp/dcr-x-XXXXXX";
+    dir_ = mkdtemp(dir) != nullptr ? dir : "";
+    std::ofstream(dir_ + "/jwmrc") << kJwmConfig;
+    manager_ = Spawn({"jwm", "-f", dir_ + "/jwmrc"});
+    if (!WaitUntil(
+            [&] { return Tool("xwininfo -root -tree").find(kTrayGeometry) != std::string::npos; },
+            10000)) {
+        error_ = "jwm's tray did not appear (is the jwm package installed?)";
+        return false;
+    }
+    return true;
+}
+
+void XSession::StartClient(std::vector<std::string> args) {
+    clients_.push_back(Spawn(std::move(args)));
+}
+
+std::string XSession::Tool(const std::string& command) const {
+    std::string out;
+    FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
+    if (pipe == nullptr) {
+        return out;
+    }
+    std::array<char, 4096> buf;
+    std::size_t n;
+    while ((n = fread(buf.data(), 1, buf.size(), pipe)) > 0) {
+        out.append(buf.data(), n);
+    }
+    pclose(pipe);
+    return out;
+}
+
+std::string XSession::WindowNamed(const std::string& title) const {
+    // Client windows carry WM_STATE; xdotool's search lists only those with --onlyvisible off,
+    // so the first id that xwininfo names with exactly this title is taken.
+    std::istringstream tree(Tool("xwininfo -root -tree"));
+    std::string line;
+    const std::string quoted = "\"" + title + "\": (";
+    while (std::getline(tree, line)) {
+        std::size_t at = line.find(quoted);
+        if (at != std::string::npos) {
+            std::istringstream words(line);
+            std::string id;
+            words >> id;
+            return Decimal(id);
+        }
+    }
+    return "";
+}
+
+std::string XSession::TrayIconOf(const std::string& instance) const {
+    // Depth from the indentation: root children have 5 spaces, each level 3 more. A tray icon
+    // sits in jwm's dock inside the tray (depth 3); a client sits in its frame (depth 2).
+    std::istringstream tree(Tool("xwininfo -root -tree"));
+    std::string line;
+    const std::string wmClass = "(\"" + instance + "\" ";
+    while (std::getline(tree, line)) {
+        std::size_t indent = line.find_first_not_of(' ');
+        if (indent != std::string::npos && indent >= 11 &&
+            line.find(wmClass) != std::string::npos) {
+            std::istringstream words(line);
+            std::string id;
+            words >> id;
+            return Decimal(id);
+        }
+    }
+    return "";
+}
+
+bool XSession::Viewable(const std::string& window) const {
+    return Tool("xwininfo -id " + window).find("IsViewable") != std::string::npos;
+}
+
+std::string XSession::ActiveWindow() const {
+    std::string id = Tool("xdotool getactivewindow");
+    return id.substr(0, id.find('\n'));
+}
+
+void XSession::Click(const std::string& window, int x, int y, int button, int repeat) const {
+    Tool("xdotool mousemove --window " + window + " " + std::to_string(x) + " " +
+         std::to_string(y) + " click --repeat " + std::to_string(repeat) + " --delay 80 " +
+         std::to_string(button));
+}
+
+void XSession::ClickCloseBox(const std::string& window) const {
+    // The frame is the client's parent; the close box is the last button of its title bar, at
+    // the right end, one border width in.
+    std::string children = Tool("xwininfo -children -id " + window);
+    std::size_t at = children.find("Parent window id: ");
+    if (at == std::string::npos) {
+        return;
+    }
+    std::string frame = Decimal(children.substr(at + 18, children.find(' ', at + 18) - at - 18));
+    std::string client = Tool("xwininfo -id " + window);
+    std::string outer = Tool("xwininfo -id " + frame);
+    int width = Field(outer, "Width: ");
+    int top = Field(client, "Absolute upper-left Y: ") - Field(outer, "Absolute upper-left Y: ");
+    int border = Field(client, "Absolute upper-left X: ") - Field(outer, "Absolute upper-left X: ");
+    Click(frame, width - border - top / 2, top / 2 + border / 2);
+}
+
+} // namespace testsupport

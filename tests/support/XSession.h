@@ -1,0 +1,69 @@
+// A real X display for the tests that need one (the tray, focus, hiding): Xvfb with the jwm
+// window manager, whose tray docks Qt's XEmbed tray icons, driven and inspected with xdotool
+// and xwininfo. Child processes see it through DISPLAY, which Start() sets for this process.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace testsupport {
+
+class XSession {
+public:
+    XSession() = default;
+    ~XSession(); // ends the window manager and the server
+    XSession(const XSession&) = delete;
+    XSession& operator=(const XSession&) = delete;
+
+    // Starts Xvfb on a free display and jwm with a bottom tray, waits until the tray is up, sets
+    // DISPLAY and unsets QT_QPA_PLATFORM and WAYLAND_DISPLAY. False (see Error) on failure.
+    bool Start();
+    const std::string& Error() const { return error_; }
+    const std::string& Display() const { return display_; }
+
+    // Starts another X client (another program's window), ended with the session.
+    void StartClient(std::vector<std::string> args);
+    // Runs an X client tool on this display; its standard output.
+    std::string Tool(const std::string& command) const;
+
+    // Window ids (decimal, as xdotool prints them).
+    // A top-level client window whose title is exactly `title`, or "".
+    std::string WindowNamed(const std::string& title) const;
+    // A window of the program whose WM_CLASS instance is `instance`, docked in jwm's tray, or "".
+    std::string TrayIconOf(const std::string& instance) const;
+    bool Viewable(const std::string& window) const;
+    std::string ActiveWindow() const;
+
+    // Pointer actions at a point inside the window (its own coordinates).
+    void Click(const std::string& window, int x, int y, int button = 1, int repeat = 1) const;
+    // The close box in jwm's title bar of a client window.
+    void ClickCloseBox(const std::string& window) const;
+
+private:
+    std::string error_;
+    std::string display_;
+    std::string dir_;
+    pid_t server_ = -1;
+    pid_t manager_ = -1;
+    std::vector<pid_t> clients_;
+};
+
+// Polls `condition` every 20 ms until it holds or `milliseconds` pass; returns it.
+template <typename Condition> bool WaitUntil(Condition condition, int milliseconds);
+
+} // namespace testsupport
+
+#include <chrono>
+#include <thread>
+
+template <typename Condition> bool testsupport::WaitUntil(Condition condition, int milliseconds) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return condition();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}

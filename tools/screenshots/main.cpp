@@ -1,0 +1,101 @@
+// dcrelay-screenshots: PNGs of the main window on each of its three pages, of the operation
+// record viewer and of the download prompt, drawn offscreen with the real fonts. The window runs
+// with a registry of three base stations, base station 1 simulated (its channel shown), a
+// handheld logged in, a download cycle running and the work log of all that.
+//
+//   dcrelay-screenshots [OUT_DIR]     (default: screenshots/)
+#include "desktop/OpLog.h"
+#include "desktop/Unit1.h"
+#include "desktop/xinxi.h"
+#include "support/BaseSim.h"
+#include "support/EventPump.h"
+#include "support/Instance.h"
+#include "text/Gbk.h"
+
+#include <QApplication>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
+#include <QTreeWidget>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string outDir;
+int failures = 0;
+
+void Save(QWidget& widget, const std::string& name) {
+    QCoreApplication::sendPostedEvents(); // pending layout changes first
+    const std::string path = outDir + "/" + name;
+    bool ok = widget.grab().save(QString::fromStdString(path));
+    std::printf("%s %s\n", ok ? "wrote" : "FAILED", path.c_str());
+    failures += ok ? 0 : 1;
+}
+
+// The download page and the two dialogs, from inside a running download cycle.
+void ShootDownload(desktop::TForm1& window, app::MainController& controller) {
+    window.PageControl1->setCurrentIndex(1);
+    Save(window, "main-download.png");
+
+    desktop::Tfrm_OpLog viewer(&window);
+    viewer.AddRecord({"02", "007", "DL", "CNS0090008000"}); // the system keeps none; a sample
+    viewer.show();
+    Save(viewer, "oplog.png");
+    desktop::Tfrm_tishi prompt(&window);
+    prompt.show();
+    Save(prompt, "prompt.png");
+    controller.EndProgram();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    outDir = argc > 1 ? argv[1] : "screenshots";
+    std::filesystem::create_directories(outDir);
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication application(argc, argv);
+    application.setQuitOnLastWindowClosed(false);
+
+    testsupport::InstanceSettings settings;
+    settings.ports = {"COM1", "COM2", "", ""};
+    settings.ids = {"02", "03", "04", ""};
+    testsupport::Instance inst(settings);
+    inst.WriteRegistry({{"005", "007", "012", "021", "108", "115"}, {}, {"031", "032"}});
+    testsupport::BaseSim base(
+        {"--link", inst.Port("COM1"), "--stay", "--channel", "12", "--notice-delay", "200"},
+        testsupport::BaseSim::BuiltProgram("dcrelay-basesim"));
+    if (!base.Start()) {
+        std::fprintf(stderr, "dcrelay-screenshots: %s\n", base.Error().c_str());
+        return 1;
+    }
+    desktop::TForm1 window(desktop::Dialogs::Unattended);
+    app::MainController& controller =
+        window.CreateController(inst.Dir(), app::Markers{}, inst.RuntimeDir(), "");
+    controller.Create();
+    controller.StartStandaloneDebug();
+    window.show();
+    testsupport::PumpUntil([&] { return !controller.Scan().Scanning(); }, 10s);
+
+    base.Send("req 7 DL t=120000000000 CNS0090008000 999     ");
+    testsupport::PumpUntil(
+        [&] { return controller.HandheldPage().TreeView1[0].Children[1].State == 2; }, 5s);
+    controller.SelectStation(0); // the list shows the log-in once refilled
+    window.ListView1->setCurrentRow(1);
+    testsupport::PumpFor(300ms); // the log's last lines reach its text area
+
+    window.PageControl1->setCurrentIndex(0);
+    Save(window, "main-user.png");
+    window.PageControl1->setCurrentIndex(2);
+    Save(window, "main-log.png");
+
+    // A download cycle: the shots are taken from inside it, once packets are going out.
+    QTimer::singleShot(7000, &window, [&] { ShootDownload(window, controller); });
+    window.Button9->click();
+    QCoreApplication::exec();
+    return failures == 0 ? 0 : 1;
+}

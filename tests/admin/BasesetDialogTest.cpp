@@ -3,6 +3,7 @@
 
 #include "baselink/PdaReply.h"
 #include "baselink/xyTypeConv.h"
+#include "support/Widgets.h"
 #include "text/Gbk.h"
 
 #include <QApplication>
@@ -46,12 +47,7 @@ struct Station : BasePorts, Waits {
 };
 
 struct BasesetDialogTest : ::testing::Test {
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "test_baseset_dialog";
-        static char* argv[] = {name, nullptr};
-        static QApplication app(argc, argv);
-    }
+    static void SetUpTestSuite() { testsupport::EnsureWidgetApplication(); }
     void SetUp() override {
         station.channelText = &channelText;
         dialog.ShowMessage = [this](const OperatorMessage& m) {

@@ -4,6 +4,7 @@
 
 #include "config/ConfigTestSupport.h"
 #include "config/HandheldRegistry.h"
+#include "support/Widgets.h"
 #include "support/WithoutFileOverride.h"
 #include "text/Gbk.h"
 
@@ -31,12 +32,7 @@ namespace {
 const std::string kSettings = "[Menu]\r\nCOM1=com1\r\njzdz1=0A\r\nDelay=200\r\n";
 
 struct ParamDialogTest : ::testing::Test {
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "test_param_dialog";
-        static char* argv[] = {name, nullptr};
-        static QApplication app(argc, argv);
-    }
+    static void SetUpTestSuite() { testsupport::EnsureWidgetApplication(); }
     void SetUp() override {
         fs::create_directory(dir.path + "ports");
         fs::create_symlink("/dev/null", dir.path + "ports/COM1");

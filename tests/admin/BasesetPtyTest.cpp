@@ -45,8 +45,9 @@ struct BasesetPtyTest : ::testing::Test {
         view.onBaseStationDialog = [&](const app::BaseStationAccess& access) {
             const admin::StationChoice choice =
                 admin::ChooseStation(entry, access.baseIds, access.channelText);
+            idField = choice.IdField.value_or(idField); // the field keeps what it showed
             admin::BaseSetSequence sequence(access.ports, access.waits, access.channelText);
-            const auto message = sequence.Run(entry, channel, choice.IdField.value_or(""));
+            const auto message = sequence.Run(entry, channel, idField);
             shown = message ? text::ToUtf8(message->Text) : "";
         };
         controller->BaseStationSettings();
@@ -58,6 +59,7 @@ struct BasesetPtyTest : ::testing::Test {
     std::vector<std::unique_ptr<BaseSim>> sims;
     testsupport::RecordingView view;
     std::unique_ptr<app::MainController> controller;
+    std::string idField; // the dialog's ID field
 };
 
 // The station reports the clock frame, then the channel frame, then the query.
@@ -80,12 +82,20 @@ TEST_F(BasesetPtyTest, ASettingThatTakesThenOneTheStationIgnores) {
     EXPECT_EQ(Set(0, 4), "设置成功");
     ExpectSetting(*sims[0], 10, 5);
     EXPECT_EQ(Channel(0), "05");
-    EXPECT_EQ(Channel(1), "基站未连接");
+    for (int slot : {1, 2, 3}) {
+        EXPECT_EQ(Channel(slot), "基站未连接");
+    }
 
     sims[1]->Send("answer off");
     EXPECT_EQ(Set(1, 6), "设置失败");
     ExpectSetting(*sims[1], 3, 7);
     EXPECT_EQ(Channel(0), "基站未连接");
+
+    controller->ConnectBaseStations(); // station 1 answers again; a fifth entry resets its text
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return Channel(0) == "05"; }, 5s));
+    EXPECT_EQ(Set(4, 4), "");
+    EXPECT_EQ(Channel(0), "基站未连接");
+    EXPECT_FALSE(sims[0]->WaitForKind("clock", 300ms));
 }
 
 } // namespace

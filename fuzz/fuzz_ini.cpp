@@ -2,7 +2,7 @@
 // a write changes the value it names and no other.
 #include "FuzzSupport.h"
 #include "config/IniFile.h"
-#include "config/NoCase.h"
+#include "text/Gbk.h"
 #include "text/Gbk.h"
 
 #include <algorithm>
@@ -50,7 +50,7 @@ std::string PickName(FuzzedDataProvider& in, const std::vector<std::string>& nam
 
 bool SameName(const std::pair<std::string, std::string>& a, const std::string& section,
               const std::string& key) {
-    return config::EqualsNoCase(a.first, section) && config::EqualsNoCase(a.second, key);
+    return text::EqualsNoCase(a.first, section) && text::EqualsNoCase(a.second, key);
 }
 
 void CheckWrite(IniFile ini, FuzzedDataProvider& in) {

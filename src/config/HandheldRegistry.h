@@ -55,5 +55,7 @@ void LoadRegistry(HandheldRegistry& registry, const std::string& iniPath,
 // unchanged.
 void SaveRegistry(const std::string& iniPath,
                   const std::array<std::vector<std::string>, 4>& handhelds);
+// The bytes SaveRegistry writes.
+std::string RegistryFileBytes(const std::array<std::vector<std::string>, 4>& handhelds);
 
 } // namespace config

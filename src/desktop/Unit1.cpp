@@ -1,6 +1,8 @@
 #include "desktop/Unit1.h"
 
+#include "admin/Baseset.h"
 #include "app/HeadlessView.h"
+#include "config/Pdaparamsset.h"
 #include "desktop/Icons.h"
 #include "desktop/OpLog.h"
 #include "desktop/QtText.h"
@@ -392,12 +394,25 @@ bool TForm1::AskDownloadPrompt() {
     return prompt.exec() == QDialog::Accepted;
 }
 
-// The two settings dialogs come with their own widgets; until they are built each sequence goes
-// straight on with what follows its dialog (the parameter sequence reloads, rebuilds and scans).
-void TForm1::OpenParameterDialog(const std::string& /*programDir*/) {}
+// The two settings dialogs. Nobody could answer them unattended: each sequence then goes on as
+// after "退出" or "关  闭".
+void TForm1::OpenParameterDialog(const std::string& programDir) {
+    if (dialogs_ == Dialogs::Unattended) {
+        return;
+    }
+    config::Tfrm_PDAParam dialog(programDir, this);
+    dialog.exec();
+}
 
-void TForm1::OpenBaseStationDialog(const std::vector<std::string>& /*names*/,
-                                   const app::BaseStationAccess& /*access*/) {}
+void TForm1::OpenBaseStationDialog(const std::vector<std::string>& names,
+                                   const app::BaseStationAccess& access) {
+    if (dialogs_ == Dialogs::Unattended) {
+        return;
+    }
+    admin::Tfrm_baseSet dialog(names, access.ports, access.waits, access.baseIds,
+                               access.channelText, this);
+    dialog.exec();
+}
 
 void TForm1::ShowOperationRecords(const std::vector<app::OperationRecord>& rows) {
     if (dialogs_ == Dialogs::Unattended) {

@@ -33,11 +33,7 @@ std::string Refusal(const std::string& path, const std::string& why) {
 } // namespace
 
 std::string PathForLog(const std::string& path) {
-    try {
-        return text::ToGbk(path);
-    } catch (const std::exception&) {
-        return path;
-    }
+    return text::SystemTextToGbk(path);
 }
 
 std::string RuntimeDirPath() {

@@ -263,14 +263,6 @@ std::vector<std::string> ReadTableLines(const std::string& dir, const char* name
     return records::TableLines(*bytes);
 }
 
-std::string SystemTextToGbk(const std::string& utf8) {
-    try {
-        return text::ToGbk(utf8);
-    } catch (const std::invalid_argument&) {
-        return utf8; // a name that has no GBK form is shown as its bytes
-    }
-}
-
 // --- the packers ---------------------------------------------------------------------------
 
 MenuPacker::MenuPacker(std::string menuDir) : menuDir_(std::move(menuDir)) {}

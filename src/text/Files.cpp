@@ -151,9 +151,14 @@ bool WriteAll(int fd, const std::string& bytes) {
     return true;
 }
 
-} // namespace
+// A new content written beside its file, not yet in place.
+struct PendingFile {
+    std::string path;
+    std::string temporary;
+};
 
-void WriteFileAtomic(const std::string& path, const std::string& bytes, Durability durability) {
+PendingFile WriteTemporary(const std::string& path, const std::string& bytes,
+                           Durability durability) {
     std::string dir = DirName(path);
     std::string tmpl = (dir.empty() ? std::string("./") : dir) + kTemporaryPrefix +
                        std::to_string(::getpid()) + "-XXXXXX";
@@ -172,10 +177,37 @@ void WriteFileAtomic(const std::string& path, const std::string& bytes, Durabili
         Fail("cannot write", path, err);
     }
     ::close(fd);
-    if (::rename(tmpl.c_str(), path.c_str()) != 0) {
+    return {path, tmpl};
+}
+
+void PutInPlace(const PendingFile& file) {
+    if (::rename(file.temporary.c_str(), file.path.c_str()) != 0) {
         int err = errno;
-        ::unlink(tmpl.c_str());
-        Fail("cannot replace", path, err);
+        ::unlink(file.temporary.c_str());
+        Fail("cannot replace", file.path, err);
+    }
+}
+
+} // namespace
+
+void WriteFileAtomic(const std::string& path, const std::string& bytes, Durability durability) {
+    PutInPlace(WriteTemporary(path, bytes, durability));
+}
+
+void WriteFilesAtomic(const std::vector<std::pair<std::string, std::string>>& files) {
+    std::vector<PendingFile> pending;
+    try {
+        for (const auto& [path, bytes] : files) {
+            pending.push_back(WriteTemporary(path, bytes, Durability::Synced));
+        }
+    } catch (const FileError&) {
+        for (const PendingFile& file : pending) {
+            ::unlink(file.temporary.c_str());
+        }
+        throw;
+    }
+    for (const PendingFile& file : pending) {
+        PutInPlace(file);
     }
 }
 

@@ -4,6 +4,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace text {
@@ -47,6 +48,11 @@ int RemoveLeftoverTemporaries(const std::string& dir);
 
 // True when a process with this id exists (also one of another user).
 bool ProcessRuns(long pid);
+// Replaces several files that belong together (path, bytes): every new content is written and
+// synced to a temporary file beside its file first, and only when all of them are written are
+// they renamed over the old files. A failure to write any of them (a read-only directory, a full
+// disk) throws FileError with the system's reason and leaves every file as it was.
+void WriteFilesAtomic(const std::vector<std::pair<std::string, std::string>>& files);
 
 // The path of `name` inside `dir` (dir is used as given, names are appended directly): the exact
 // name when it exists, else the first entry of dir that matches it without regard to ASCII case,

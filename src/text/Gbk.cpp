@@ -47,6 +47,14 @@ std::string ToGbk(std::string_view utf8) {
     return Convert("GBK", "UTF-8", utf8, [](std::string&) { return false; });
 }
 
+std::string SystemTextToGbk(std::string_view utf8) {
+    try {
+        return ToGbk(utf8);
+    } catch (const std::invalid_argument&) {
+        return std::string(utf8);
+    }
+}
+
 const std::string& Fixed(const char* utf8) {
     static std::mutex lock;
     static std::unordered_map<std::string, std::string> converted; // node-based: stable references

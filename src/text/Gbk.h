@@ -16,6 +16,10 @@ std::string ToGbk(std::string_view utf8);
 // The GBK form of a fixed UTF-8 text, converted on first use and kept: Fixed("成功").
 const std::string& Fixed(const char* utf8);
 
+// A text of the system (a file path, an error reason: UTF-8) made fit for a GBK message or
+// work-log line: converted when it has a GBK form, else kept as its bytes.
+std::string SystemTextToGbk(std::string_view utf8);
+
 // GBK to UTF-8 for widgets and standard error. A byte that does not start a valid GBK character
 // shows as U+FFFD and conversion goes on with the next byte.
 std::string ToUtf8(std::string_view gbk);

@@ -23,6 +23,18 @@ TEST(Files, AtomicWriteReplacesWholeAndLeavesNoTemporary) {
     EXPECT_FALSE(ReadFile(d.path + "nothing").has_value());
 }
 
+TEST(Files, FilesThatBelongTogetherAreReplacedAllOrNone) {
+    TempDir d;
+    const std::string a = d.path + "a.ini";
+    WriteFileAtomic(a, "old a");
+    EXPECT_THROW(WriteFilesAtomic({{a, "new a"}, {d.path + "missing/b.ini", "new b"}}), FileError);
+    EXPECT_EQ(*ReadFile(a), "old a");
+    EXPECT_EQ(std::distance(fs::directory_iterator(d.path), fs::directory_iterator()), 1);
+    WriteFilesAtomic({{a, "new a"}, {d.path + "b.ini", "new b"}});
+    EXPECT_EQ(*ReadFile(a), "new a");
+    EXPECT_EQ(*ReadFile(d.path + "b.ini"), "new b");
+}
+
 TEST(Files, FindNoCasePrefersExactThenAnyCase) {
     TempDir d;
     EXPECT_EQ(FindNoCase(d.path, "R1.TXT"), d.path + "R1.TXT");

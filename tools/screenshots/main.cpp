@@ -1,9 +1,12 @@
-// dcrelay-screenshots: PNGs of the main window on each of its three pages, of the operation
-// record viewer and of the download prompt, drawn offscreen with the real fonts. The window runs
+// dcrelay-screenshots: PNGs of the main window on each of its three pages, of the two settings
+// dialogs, of the operation record viewer and of the download prompt, drawn offscreen with the
+// real fonts. The window runs
 // with a registry of three base stations, base station 1 simulated (its channel shown), a
 // handheld logged in, a download cycle running and the work log of all that.
 //
 //   dcrelay-screenshots [OUT_DIR]     (default: screenshots/)
+#include "admin/Baseset.h"
+#include "config/Pdaparamsset.h"
 #include "desktop/OpLog.h"
 #include "desktop/Unit1.h"
 #include "desktop/xinxi.h"
@@ -14,6 +17,7 @@
 
 #include <QApplication>
 #include <QHelpEvent>
+#include <QComboBox>
 #include <QListWidget>
 #include <QPainter>
 #include <QPixmap>
@@ -58,6 +62,26 @@ void SaveListDetail(desktop::TForm1& window) {
     const bool ok = shot.save(QString::fromStdString(path));
     std::printf("%s %s\n", ok ? "wrote" : "FAILED", path.c_str());
     failures += ok ? 0 : 1;
+// The settings dialogs on this installation; the base-station dialog with base station 1 chosen
+// (nothing is set, so its ports and waits are idle stand-ins).
+void ShootSettings(desktop::TForm1& window, app::MainController& controller,
+                   const std::string& programDir) {
+    config::Tfrm_PDAParam parameters(programDir, &window);
+    parameters.show();
+    Save(parameters, "parameters.png");
+
+    struct Idle : BasePorts, Waits {
+        bool SendData(int, const std::string&) override { return false; }
+        void Wait(unsigned, unsigned) override {}
+        bool Ending() const override { return false; }
+    } idle;
+    std::array<std::string, 4> channels = controller.Scan().ChannelText;
+    admin::Tfrm_baseSet stations(controller.HandheldPage().ComboBox1, idle, idle,
+                                 controller.Settings().BaseId, channels, &window);
+    stations.ComboBox1->setCurrentIndex(0);
+    emit stations.ComboBox1->activated(0);
+    stations.show();
+    Save(stations, "basestations.png");
 }
 
 // The download page and the two dialogs, from inside a running download cycle.
@@ -120,6 +144,7 @@ int main(int argc, char** argv) {
     SaveListDetail(window);
     window.PageControl1->setCurrentIndex(2);
     Save(window, "main-log.png");
+    ShootSettings(window, controller, inst.Dir());
 
     // A download cycle: the shots are taken from inside it, once packets are going out.
     QTimer::singleShot(7000, &window, [&] { ShootDownload(window, controller); });

@@ -62,6 +62,8 @@ void SaveListDetail(desktop::TForm1& window) {
     const bool ok = shot.save(QString::fromStdString(path));
     std::printf("%s %s\n", ok ? "wrote" : "FAILED", path.c_str());
     failures += ok ? 0 : 1;
+}
+
 // The settings dialogs on this installation; the base-station dialog with base station 1 chosen
 // (nothing is set, so its ports and waits are idle stand-ins).
 void ShootSettings(desktop::TForm1& window, app::MainController& controller,

@@ -548,25 +548,44 @@ void TForm1::FlushLog() {
         logFlush_->stop();
         return;
     }
+    // Dropped lines leave the text area first, then the batch not yet shown.
     const std::size_t fromShown = std::min(pendingDrop_, shownLines_);
-    if (fromShown == shownLines_) {
-        Memo1->clear();
-    } else if (fromShown > 0) {
-        // Selected by position: moving a cursor block by block lays out every block it passes.
-        QTextCursor cursor(Memo1->document());
-        const int end =
-            Memo1->document()->findBlockByNumber(static_cast<int>(fromShown)).position();
-        cursor.setPosition(end, QTextCursor::KeepAnchor);
-        cursor.removeSelectedText();
-    }
-    shownLines_ -= fromShown;
+    RemoveOldestShown(fromShown);
     pendingLines_.erase(pendingLines_.begin(),
                         pendingLines_.begin() + static_cast<qsizetype>(pendingDrop_ - fromShown));
     pendingDrop_ = 0;
-    if (!pendingLines_.isEmpty()) {
-        Memo1->appendPlainText(pendingLines_.join(QLatin1Char('\n')));
-        shownLines_ += static_cast<std::size_t>(pendingLines_.size());
-        pendingLines_.clear();
+    AppendPending();
+}
+
+void TForm1::RemoveOldestShown(std::size_t count) {
+    if (count == 0) {
+        return;
+    }
+    if (count == shownLines_) {
+        Memo1->clear();
+    } else {
+        // Selected by position: moving a cursor block by block lays out every block it passes.
+        QTextCursor cursor(Memo1->document());
+        cursor.setPosition(Memo1->document()->findBlockByNumber(static_cast<int>(count)).position(),
+                           QTextCursor::KeepAnchor);
+        cursor.removeSelectedText();
+    }
+    shownLines_ -= count;
+}
+
+// The newest line comes into view unless the operator has scrolled back to read; a hidden
+// window always follows, so that it opens on the newest lines.
+void TForm1::AppendPending() {
+    if (pendingLines_.isEmpty()) {
+        return;
+    }
+    QScrollBar* bar = Memo1->verticalScrollBar();
+    const bool follow = !Memo1->isVisible() || bar->value() >= bar->maximum();
+    Memo1->appendPlainText(pendingLines_.join(QLatin1Char('\n')));
+    shownLines_ += static_cast<std::size_t>(pendingLines_.size());
+    pendingLines_.clear();
+    if (follow) {
+        bar->setValue(bar->maximum());
     }
 }
 

@@ -124,6 +124,8 @@ private:
     void ApplicationStateChanged(Qt::ApplicationState state);
 
     void FlushLog();
+    void RemoveOldestShown(std::size_t count);
+    void AppendPending();
 
     std::unique_ptr<app::MainController> controller_;
     // The controller as the window sees it: the operator's commands and the state it draws.

@@ -21,6 +21,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableWidget>
 #include <QTest>
 #include <QTextBlock>
@@ -242,6 +243,11 @@ TEST_F(MainWindow, TheLogsTextAreaTakesTypingButNoLineBreakAndStaysBounded) {
     EXPECT_EQ(static_cast<std::size_t>(form->Memo1->blockCount()), log.LineCount());
     EXPECT_EQ(form->Memo1->document()->firstBlock().text().toStdString(), log.Lines().front());
     EXPECT_EQ(form->Memo1->document()->lastBlock().text().toStdString(), log.Lines().back());
+    form->show(); // filled while hidden, it opens on the newest line
+    PumpUntil([] { return false; }, 50ms);
+    QScrollBar* bar = form->Memo1->verticalScrollBar();
+    EXPECT_GT(bar->maximum(), 0);
+    EXPECT_EQ(bar->value(), bar->maximum());
     log.RemoveListener(form.get());
 }
 

@@ -224,6 +224,7 @@ QWidget* TForm1::BuildDataPage() {
     Memo1->setUndoRedoEnabled(false);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->installEventFilter(this);
+    FollowNewestLine();
     logFlush_ = new QTimer(this);
     logFlush_->setInterval(kLogFlushMs);
     connect(logFlush_, &QTimer::timeout, this, &TForm1::FlushLog);
@@ -242,6 +243,22 @@ QWidget* TForm1::BuildDataPage() {
     layout->addWidget(Memo1, 1);
     layout->addWidget(Panel3);
     return page;
+}
+
+// The newest line stays in view unless the operator scrolls back to read; a hidden window keeps
+// following, so that it shows again on the newest lines.
+void TForm1::FollowNewestLine() {
+    QScrollBar* bar = Memo1->verticalScrollBar();
+    connect(bar, &QScrollBar::valueChanged, this, [this, bar](int value) {
+        if (Memo1->isVisible()) {
+            followLog_ = value >= bar->maximum();
+        }
+    });
+    connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int maximum) {
+        if (followLog_) {
+            bar->setValue(maximum);
+        }
+    });
 }
 
 void TForm1::BuildTray() {
@@ -573,20 +590,13 @@ void TForm1::RemoveOldestShown(std::size_t count) {
     shownLines_ -= count;
 }
 
-// The newest line comes into view unless the operator has scrolled back to read; a hidden
-// window always follows, so that it opens on the newest lines.
 void TForm1::AppendPending() {
     if (pendingLines_.isEmpty()) {
         return;
     }
-    QScrollBar* bar = Memo1->verticalScrollBar();
-    const bool follow = !Memo1->isVisible() || bar->value() >= bar->maximum();
     Memo1->appendPlainText(pendingLines_.join(QLatin1Char('\n')));
     shownLines_ += static_cast<std::size_t>(pendingLines_.size());
     pendingLines_.clear();
-    if (follow) {
-        bar->setValue(bar->maximum());
-    }
 }
 
 } // namespace desktop

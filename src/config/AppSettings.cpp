@@ -1,6 +1,7 @@
 #include "config/AppSettings.h"
 
 #include "config/IniFile.h"
+#include "text/Files.h"
 #include "text/Gbk.h"
 
 #include <cstdio>
@@ -19,8 +20,7 @@ std::string Numbered(const char* key, int n) {
 } // namespace
 
 const std::string& DefaultTestText() {
-    static const std::string kText = text::ToGbk("PDA 数据通信测试");
-    return kText;
+    return text::Fixed("PDA 数据通信测试");
 }
 
 void LoadSettings(AppSettings& s, const std::string& iniPath,
@@ -57,13 +57,10 @@ void LoadSettings(AppSettings& s, const std::string& iniPath,
     }
 }
 
-std::optional<std::string> BaseIdHexText(const std::string& decimal) {
-    const std::string digits = text::Trim(decimal);
-    if (digits.empty()) {
-        return std::string();
-    }
-    constexpr std::size_t kMaxDigits = 9; // far beyond any ID, and no overflow
-    if (digits.size() > kMaxDigits) {
+std::optional<unsigned long> DecimalDigitsValue(const std::string& text) {
+    const std::string digits = text::Trim(text);
+    constexpr std::size_t kMaxDigits = 9; // far beyond any ID or number, and no overflow
+    if (digits.empty() || digits.size() > kMaxDigits) {
         return std::nullopt;
     }
     unsigned long value = 0;
@@ -73,12 +70,27 @@ std::optional<std::string> BaseIdHexText(const std::string& decimal) {
         }
         value = value * 10 + static_cast<unsigned long>(c - '0');
     }
+    return value;
+}
+
+std::optional<std::string> BaseIdHexText(const std::string& decimal) {
+    if (text::Trim(decimal).empty()) {
+        return std::string();
+    }
+    const auto value = DecimalDigitsValue(decimal);
+    if (!value) {
+        return std::nullopt;
+    }
     char hex[32];
-    std::snprintf(hex, sizeof hex, "%02lX", value);
+    std::snprintf(hex, sizeof hex, "%02lX", *value);
     return std::string(hex);
 }
 
-void SaveSettings(const std::string& iniPath, const SettingsFields& f) {
+void SaveSettings(const std::string& iniPath, const SettingsFields& fields) {
+    text::WriteFileAtomic(iniPath, SettingsFileAfterSave(iniPath, fields));
+}
+
+std::string SettingsFileAfterSave(const std::string& iniPath, const SettingsFields& f) {
     IniFile ini = IniFile::FromFileForUpdate(iniPath);
     const char* menu = kSettingsSection;
 
@@ -97,7 +109,7 @@ void SaveSettings(const std::string& iniPath, const SettingsFields& f) {
             ini.WriteString(menu, Numbered("jzdz", n), *hex);
         }
     }
-    ini.SaveFile(iniPath);
+    return ini.Bytes();
 }
 
 } // namespace config

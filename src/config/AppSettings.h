@@ -50,6 +50,13 @@ struct SettingsFields {
 // holds anything else leaves the stored value as it was. Throws text::FileError when the file
 // cannot be read or written; the file is then unchanged.
 void SaveSettings(const std::string& iniPath, const SettingsFields& fields);
+// The bytes SaveSettings writes: the file as it is with the fields written into it. Throws
+// text::FileError when the file exists and cannot be read.
+std::string SettingsFileAfterSave(const std::string& iniPath, const SettingsFields& fields);
+
+// The value of a text of decimal digits only (blanks around it removed; at most 9 digits, so
+// nothing overflows); nothing for any other text, an empty one included.
+std::optional<unsigned long> DecimalDigitsValue(const std::string& text);
 
 // "10" -> "0A", "255" -> "FF", "300" -> "12C"; "" -> ""; nothing when the text (blanks removed)
 // is not a decimal number.

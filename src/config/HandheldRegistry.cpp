@@ -1,6 +1,7 @@
 #include "config/HandheldRegistry.h"
 
 #include "config/IniFile.h"
+#include "text/Files.h"
 #include "text/Gbk.h"
 
 namespace config {
@@ -31,8 +32,7 @@ bool HandheldRegistry::IsRegistered(const std::string& baseIdText,
 }
 
 std::string StationSectionName(int n) {
-    static const std::string kStation = text::ToGbk("基站");
-    return kStation + std::to_string(n);
+    return text::Fixed("基站") + std::to_string(n);
 }
 
 void LoadRegistry(HandheldRegistry& registry, const std::string& iniPath,
@@ -62,6 +62,10 @@ void LoadRegistry(HandheldRegistry& registry, const std::string& iniPath,
 
 void SaveRegistry(const std::string& iniPath,
                   const std::array<std::vector<std::string>, 4>& handhelds) {
+    text::WriteFileAtomic(iniPath, RegistryFileBytes(handhelds));
+}
+
+std::string RegistryFileBytes(const std::array<std::vector<std::string>, 4>& handhelds) {
     IniFile ini;
     for (std::size_t n = 1; n <= kStationCount; ++n) {
         const std::string section = StationSectionName(static_cast<int>(n));
@@ -71,7 +75,7 @@ void SaveRegistry(const std::string& iniPath,
             ini.WriteString(section, "PDA" + std::to_string(i + 1), list[i]);
         }
     }
-    ini.SaveFile(iniPath);
+    return ini.Bytes();
 }
 
 } // namespace config

@@ -4,6 +4,8 @@
 // it stands and matched without regard to ASCII letter case.
 #pragma once
 
+#include "text/Gbk.h"
+
 #include <cstddef>
 #include <stdexcept>
 #include <string>
@@ -134,7 +136,6 @@ std::string MenuPath(const std::string& dir, const char* name);
 // The table's lines read from `dir`; throws text::FileError when the file cannot be read.
 std::vector<std::string> ReadTableLines(const std::string& dir, const char* name);
 
-// A file-system text made fit for a GBK message box (paths on disk are UTF-8).
-std::string SystemTextToGbk(const std::string& utf8);
+using text::SystemTextToGbk;
 
 } // namespace menu

@@ -1,6 +1,7 @@
 #include "baselink/SerialPortList.h"
+#include "support/TempDir.h"
+#include "baselink/SerialPortInfo.h"
 
-#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 
@@ -8,14 +9,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct TempDir {
-    std::string path;
-    TempDir() {
-        char tmpl[] = "/tmp/dcr-ports-XXXXXX";
-        path = std::string(::mkdtemp(tmpl)) + "/";
-    }
-    ~TempDir() { fs::remove_all(path); }
-};
+using testsupport::TempDir;
 
 void WriteText(const std::string& path, const std::string& text) {
     std::ofstream(path) << text;
@@ -56,6 +50,39 @@ TEST(SerialPortList, NothingPresentGivesAnEmptyList) {
     TempDir program, sys;
     EXPECT_TRUE(SerialPortList(program.path, sys.path).empty());
     EXPECT_TRUE(SerialPortList(program.path, program.path + "no-such-dir/").empty());
+}
+
+TEST(DescribePort, TheLinkTheDeviceAndAUsbAdaptersStrings) {
+    TempDir program, sys;
+    // sysfs: ttyUSB0's device is an interface below the USB device that names the adapter.
+    const std::string usb = sys.path + "devices/usb1/1-1/";
+    fs::create_directories(usb + "1-1:1.0/ttyUSB0");
+    WriteText(usb + "idVendor", "0403\n");
+    WriteText(usb + "manufacturer", "FTDI\n");
+    WriteText(usb + "product", "FT232R USB UART\n");
+    WriteText(usb + "serial", "A9XK3\n");
+    fs::create_directories(sys.path + "class/ttyUSB0");
+    fs::create_directory_symlink(usb + "1-1:1.0/ttyUSB0", sys.path + "class/ttyUSB0/device");
+    fs::create_directories(sys.path + "class/ttyS0");
+    fs::create_directory_symlink(sys.path + "devices", sys.path + "class/ttyS0/device");
+    fs::create_directories(program.path + "ports");
+    fs::create_directory(program.path + "by-id");
+    WriteText(program.path + "ttyUSB0", "");
+    WriteText(program.path + "ttyS0", "");
+    fs::create_symlink(program.path + "ttyUSB0", program.path + "by-id/usb-FTDI_A9XK3");
+    fs::create_symlink(program.path + "by-id/usb-FTDI_A9XK3", program.path + "ports/COM3");
+
+    const PortInfo com3 = DescribePort("COM3", program.path, sys.path + "class/");
+    EXPECT_EQ(com3.Link, program.path + "by-id/usb-FTDI_A9XK3");
+    EXPECT_EQ(com3.Device, program.path + "ttyUSB0");
+    EXPECT_EQ(com3.Maker, "FTDI");
+    EXPECT_EQ(com3.Model, "FT232R USB UART");
+    EXPECT_EQ(com3.Serial, "A9XK3");
+    const PortInfo board = DescribePort(program.path + "ttyS0", program.path, sys.path + "class/");
+    EXPECT_EQ(board.Link, "");
+    EXPECT_EQ(board.Device, program.path + "ttyS0");
+    EXPECT_EQ(board.Maker + board.Model, "");                           // no USB device above it
+    EXPECT_EQ(DescribePort("COM9", program.path, sys.path).Device, ""); // /dev/COM9: missing
 }
 
 TEST(ResolvePortDevice, PathThenPortsLinkThenDev) {

@@ -1,0 +1,113 @@
+#include "admin/BasesetSequence.h"
+
+#include "baselink/BaseFrame.h"
+#include "baselink/PdaReply.h"
+#include "baselink/xyTypeConv.h"
+#include "config/AppSettings.h"
+#include "text/Gbk.h"
+
+#include <algorithm>
+#include <thread>
+
+namespace admin {
+
+namespace {
+
+constexpr int kSlots = 4;
+constexpr int kMaxId = 255; // the channel frame carries the ID in one byte
+constexpr auto kFramePause = std::chrono::milliseconds(40);
+
+const std::string& kNotConnected() {
+    return text::Fixed("基站未连接");
+}
+
+OperatorMessage Plain(const char* utf8) {
+    return {MessageKind::Plain, text::Fixed(utf8)};
+}
+
+} // namespace
+
+StationChoice ChooseStation(int entry, const std::array<std::string, 4>& baseIds,
+                            const std::array<std::string, 4>& channelText) {
+    StationChoice choice;
+    if (entry < 0 || entry >= kSlots) {
+        return choice;
+    }
+    const auto slot = static_cast<std::size_t>(entry);
+    const std::string id = text::Trim(baseIds[slot]);
+    if (id.empty()) {
+        return choice;
+    }
+    try {
+        choice.IdField = std::to_string(HexCodec::HexByteToInt(id));
+    } catch (const HexCodec::EConvertError& e) {
+        choice.Error = OperatorMessage{MessageKind::Error, e.what()};
+        return choice;
+    }
+    if (channelText[slot] != kNotConnected()) {
+        const auto& channels = ChannelChoices();
+        const auto found = std::find(channels.begin(), channels.end(), channelText[slot]);
+        choice.Channel = found == channels.end() ? -1 : static_cast<int>(found - channels.begin());
+    }
+    return choice;
+}
+
+BaseSetSequence::BaseSetSequence(BasePorts& ports, Waits& waits,
+                                 std::array<std::string, 4>& channelText, Pause pause, Clock clock)
+    : ports_(ports), waits_(waits), channelText_(channelText), pause_(std::move(pause)),
+      clock_(std::move(clock)) {}
+
+void BaseSetSequence::BlockingPause(std::chrono::milliseconds duration) {
+    std::this_thread::sleep_for(duration);
+}
+
+void BaseSetSequence::Send(int slot, const std::string& hex) {
+    if (slot <= kSlots) {
+        ports_.SendData(slot, HexCodec::HexToText(hex));
+    }
+    pause_(kFramePause);
+}
+
+std::optional<OperatorMessage> BaseSetSequence::Run(int entry, int channel,
+                                                    const std::string& idField) {
+    if (entry < 0) {
+        return Plain("请选择基站");
+    }
+    if (channel < 0 || channel >= static_cast<int>(ChannelChoices().size())) {
+        return Plain("请选择信道");
+    }
+    const int channelByte = channel;
+    if (text::Trim(idField).empty()) {
+        return Plain("请设置基站ID");
+    }
+    const auto id = config::DecimalDigitsValue(idField);
+    if (!id) {
+        return OperatorMessage{MessageKind::Error,
+                               "'" + idField + "' is not a valid integer value"};
+    }
+    if (*id > kMaxId) {
+        return OperatorMessage{
+            MessageKind::Error,
+            text::Fixed("基站ID ") + text::Trim(idField) +
+                text::Fixed(" 大于255，信道帧的一个字节放不下；没有发送任何数据。")};
+    }
+    const int slot = entry + 1;
+    Send(slot, ClockFrame(clock_()));
+    const std::string channelFrame = ChannelFrame(static_cast<int>(*id), channelByte);
+    channelText_.fill(kNotConnected());
+    Send(slot, channelFrame);
+    waits_.Wait(0, 900);
+    if (waits_.Ending()) {
+        return std::nullopt;
+    }
+    Send(slot, BaseFrame::kQueryFrame);
+    waits_.Wait(0, 100);
+    if (waits_.Ending() || slot > kSlots) {
+        return std::nullopt;
+    }
+    const bool taken = channelText_[static_cast<std::size_t>(slot - 1)] ==
+                       ChannelChoices()[static_cast<std::size_t>(channel)];
+    return OperatorMessage{MessageKind::Information, text::Fixed(taken ? "设置成功" : "设置失败")};
+}
+
+} // namespace admin

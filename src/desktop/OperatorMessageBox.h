@@ -1,0 +1,21 @@
+// A dialog's message to the operator shown as a modal message box on that dialog.
+#pragma once
+
+#include "desktop/QtText.h"
+#include "text/Messages.h"
+
+#include <QMessageBox>
+#include <QWidget>
+
+namespace desktop {
+
+inline void ShowOperatorMessage(QWidget* parent, const OperatorMessage& message) {
+    const QMessageBox::Icon icon = message.Kind == MessageKind::Error ? QMessageBox::Critical
+                                   : message.Kind == MessageKind::Information
+                                       ? QMessageBox::Information
+                                       : QMessageBox::NoIcon;
+    QMessageBox box(icon, parent->windowTitle(), FromGbk(message.Text), QMessageBox::Ok, parent);
+    box.exec();
+}
+
+} // namespace desktop

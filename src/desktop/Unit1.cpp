@@ -228,6 +228,7 @@ QWidget* TForm1::BuildDataPage() {
     Memo1->setUndoRedoEnabled(false);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->installEventFilter(this);
+    FollowNewestLine();
     logFlush_ = new QTimer(this);
     logFlush_->setInterval(kLogFlushMs);
     connect(logFlush_, &QTimer::timeout, this, &TForm1::FlushLog);
@@ -246,6 +247,22 @@ QWidget* TForm1::BuildDataPage() {
     layout->addWidget(Memo1, 1);
     layout->addWidget(Panel3);
     return page;
+}
+
+// The newest line stays in view unless the operator scrolls back to read; a hidden window keeps
+// following, so that it shows again on the newest lines.
+void TForm1::FollowNewestLine() {
+    QScrollBar* bar = Memo1->verticalScrollBar();
+    connect(bar, &QScrollBar::valueChanged, this, [this, bar](int value) {
+        if (Memo1->isVisible()) {
+            followLog_ = value >= bar->maximum();
+        }
+    });
+    connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int maximum) {
+        if (followLog_) {
+            bar->setValue(maximum);
+        }
+    });
 }
 
 void TForm1::BuildTray() {
@@ -590,26 +607,38 @@ void TForm1::FlushLog() {
         logFlush_->stop();
         return;
     }
+    // Dropped lines leave the text area first, then the batch not yet shown.
     const std::size_t fromShown = std::min(pendingDrop_, shownLines_);
-    if (fromShown == shownLines_) {
-        Memo1->clear();
-    } else if (fromShown > 0) {
-        // Selected by position: moving a cursor block by block lays out every block it passes.
-        QTextCursor cursor(Memo1->document());
-        const int end =
-            Memo1->document()->findBlockByNumber(static_cast<int>(fromShown)).position();
-        cursor.setPosition(end, QTextCursor::KeepAnchor);
-        cursor.removeSelectedText();
-    }
-    shownLines_ -= fromShown;
+    RemoveOldestShown(fromShown);
     pendingLines_.erase(pendingLines_.begin(),
                         pendingLines_.begin() + static_cast<qsizetype>(pendingDrop_ - fromShown));
     pendingDrop_ = 0;
-    if (!pendingLines_.isEmpty()) {
-        Memo1->appendPlainText(pendingLines_.join(QLatin1Char('\n')));
-        shownLines_ += static_cast<std::size_t>(pendingLines_.size());
-        pendingLines_.clear();
+    AppendPending();
+}
+
+void TForm1::RemoveOldestShown(std::size_t count) {
+    if (count == 0) {
+        return;
     }
+    if (count == shownLines_) {
+        Memo1->clear();
+    } else {
+        // Selected by position: moving a cursor block by block lays out every block it passes.
+        QTextCursor cursor(Memo1->document());
+        cursor.setPosition(Memo1->document()->findBlockByNumber(static_cast<int>(count)).position(),
+                           QTextCursor::KeepAnchor);
+        cursor.removeSelectedText();
+    }
+    shownLines_ -= count;
+}
+
+void TForm1::AppendPending() {
+    if (pendingLines_.isEmpty()) {
+        return;
+    }
+    Memo1->appendPlainText(pendingLines_.join(QLatin1Char('\n')));
+    shownLines_ += static_cast<std::size_t>(pendingLines_.size());
+    pendingLines_.clear();
 }
 
 } // namespace desktop

@@ -125,7 +125,10 @@ private:
     void ListContextMenu(const QPoint& at);
     void ApplicationStateChanged(Qt::ApplicationState state);
 
+    void FollowNewestLine();
     void FlushLog();
+    void RemoveOldestShown(std::size_t count);
+    void AppendPending();
 
     std::unique_ptr<app::MainController> controller_;
     // The controller as the window sees it: the operator's commands and the state it draws.
@@ -135,6 +138,7 @@ private:
     QStringList pendingLines_;    // appended, not yet in Memo1
     std::size_t pendingDrop_ = 0; // oldest lines dropped from the log, not yet from Memo1
     std::size_t shownLines_ = 0;  // lines in Memo1
+    bool followLog_ = true;       // Memo1 keeps its newest line in view
     Dialogs dialogs_;
     bool hidesToTray_;
     bool firstShowing_ = true;

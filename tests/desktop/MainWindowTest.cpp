@@ -21,6 +21,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableWidget>
 #include <QTest>
 #include <QTextBlock>
@@ -234,6 +235,21 @@ TEST_F(MainWindow, TheLogsTextAreaTakesTypingButNoLineBreakAndStaysBounded) {
     QTest::keyClick(form->Memo1, Qt::Key_Enter);
     QTest::keyClicks(form->Memo1, "x");
     EXPECT_EQ(form->Memo1->toPlainText(), U("第一行x"));
+
+    // Filled while hidden, the window shows again on the newest line.
+    form->show();
+    PumpUntil([] { return false; }, 50ms);
+    form->hide();
+    form->Memo1->moveCursor(QTextCursor::Start); // the operator clicked at the top
+    for (int i = 0; i < 100; ++i) {
+        log.Append(std::to_string(i));
+    }
+    Memo();
+    form->show();
+    PumpUntil([] { return false; }, 50ms);
+    QScrollBar* bar = form->Memo1->verticalScrollBar();
+    EXPECT_GT(bar->maximum(), 0);
+    EXPECT_EQ(bar->value(), bar->maximum());
 
     for (std::size_t i = 0; i < WorkLog::kCapacity + 10; ++i) {
         log.Append(std::to_string(i));

@@ -8,9 +8,13 @@
 //     100 ms before reading the reply) and the host simulator's own time (target: median
 //     below 5 ms); every request answered exactly once. Run twice: the relay headless, then
 //     with its main window on the offscreen platform (target: median within 1 ms of headless).
+// bench-relay-link REQUESTS --insight: only step 3, headless, twice in the same run, without and
+// with the work-log file switched on (the operation records are always kept), and the recorder's
+// own cost per request and answer with a full table (target: the two medians within 0.5 ms).
 #include "BenchUtil.h"
 #include "app/HeadlessView.h"
 #include "app/MainController.h"
+#include "app/OperationRecorder.h"
 #include "app/PumpWait.h"
 #include "baselink/BaseFrame.h"
 #include "baselink/DataProcessor.h"
@@ -21,6 +25,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <map>
 
 using namespace std::chrono_literals;
@@ -82,12 +89,15 @@ void IdleRelay() {
 }
 
 // The median of the relay's own time per request.
-double EndToEnd(int count, const char* face) {
+double EndToEnd(int count, const char* face, bool logFile = false) {
     ::setenv("DCRELAY_FACE", face, 1);
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     testsupport::InstanceSettings s;
     s.registered = {"005", "108", "012", "200"};
     testsupport::Instance inst(s);
+    if (logFile) {
+        std::ofstream(inst.Dir() + "dcfilepath.ini", std::ios::app) << "[Support]\r\nlogfile=1\r\n";
+    }
     BaseSim base({"--link", inst.Port("COM1"), "--stay", "--gap", "0"});
     if (!base.Start()) {
         std::printf("end to end: %s\n", base.Error().c_str());
@@ -129,7 +139,37 @@ double EndToEnd(int count, const char* face) {
                 "%s; relay's own time per request median %.2f ms, 90%% %.2f ms (target median "
                 "< 5 ms; includes the simulators' pipe and pty hops)\n",
                 face, count, own.size(), lost, extra ? "yes" : "none", median, p90);
+    if (logFile) {
+        std::uintmax_t bytes = 0;
+        std::error_code error;
+        for (const auto& f : std::filesystem::directory_iterator(inst.Dir() + "logs", error)) {
+            bytes += f.file_size();
+        }
+        std::printf("  with the work-log file on: %ju bytes written under logs/\n", bytes);
+    }
     return median;
+}
+
+// What keeping records costs: one accepted request and its answer, the table full.
+class NoLink : public PdaReplySender {
+public:
+    void SendPdaReply(int, const std::string&, const std::string&, const std::string&,
+                      const std::string&, bool) override {}
+};
+
+void RecorderCost() {
+    NoLink link;
+    app::OperationRecorder recorder(link);
+    const relay::PdaRequest request{7, 2, 5, "291615000000", std::string(24 + 3 * 28, '1')};
+    const int rounds = 50000;
+    double w0 = bench::WallSeconds();
+    for (int i = 0; i < rounds; ++i) {
+        recorder.RequestAccepted(request);
+        recorder.SendPdaReply(7, "0205", "5", "OK", "291615000000", true);
+    }
+    double us = (bench::WallSeconds() - w0) * 1e6 / rounds;
+    std::printf("records: %.2f us per request and answer, %zu records kept\n", us,
+                recorder.Records().size());
 }
 
 } // namespace
@@ -137,6 +177,14 @@ double EndToEnd(int count, const char* face) {
 int main(int argc, char** argv) {
     testsupport::EnsureCoreApplication();
     int count = argc > 1 ? std::atoi(argv[1]) : 1000;
+    if (argc > 2 && std::strcmp(argv[2], "--insight") == 0) {
+        RecorderCost();
+        const double off = EndToEnd(count, "headless", false);
+        const double on = EndToEnd(count, "headless", true);
+        std::printf("work-log file on minus off: %+.2f ms median (target within 0.5 ms)\n",
+                    on - off);
+        return 0;
+    }
     DecodeThousandFrames();
     IdleRelay();
     double headless = EndToEnd(count, "headless");

@@ -1,6 +1,7 @@
 #include "admin/HandheldView.h"
 
 #include "config/HandheldRegistry.h"
+#include "text/Decimal.h"
 #include "text/Gbk.h"
 
 #include <cstdlib>
@@ -109,8 +110,7 @@ void THandheldView::MarkLoggedIn(const std::string& addressHex,
         addressHex.size() >= 2 ? addressHex.substr(addressHex.size() - 2) : "";
     char* end = nullptr;
     long number = std::strtol(handheldHex.c_str(), &end, 16);
-    std::string digits = std::to_string(number);
-    std::string number3 = std::string(digits.size() < 3 ? 3 - digits.size() : 0, '0') + digits;
+    std::string number3 = text::ZeroPadded(number, 3);
 
     std::string stationName;
     for (int slot = 1; slot <= 4; ++slot) {

@@ -54,4 +54,14 @@ void BaseStationPorts::CloseAll() {
     }
 }
 
+void BaseStationPorts::OnHangUp(std::function<void(int slot, const std::string& name)> handler) {
+    for (auto& comm : comm_) {
+        comm->OnRequestHangup = [handler](TComm* sender) {
+            if (sender->HungUp()) { // not a notice left over from an earlier opening
+                handler(sender->Tag(), sender->CommName());
+            }
+        };
+    }
+}
+
 } // namespace app

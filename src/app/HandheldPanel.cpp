@@ -24,13 +24,35 @@ void HandheldPanel::SelectListItem(int item) {
 }
 
 std::optional<std::pair<std::string, std::string>> HandheldPanel::SelectedHandheld() const {
-    if (data_.ListView1Index < 0) {
+    return ListHandheld(data_.ListView1Index);
+}
+
+std::optional<std::pair<std::string, std::string>> HandheldPanel::ListHandheld(int item) const {
+    if (item < 0 || static_cast<std::size_t>(item) >= data_.ListView1.size()) {
         return std::nullopt;
     }
     const int choice = data_.ComboBox1Index;
     return std::pair{choice >= 0 && choice <= 3 ? settings_.BaseId[static_cast<std::size_t>(choice)]
                                                 : "",
-                     data_.ListView1[static_cast<std::size_t>(data_.ListView1Index)].Caption};
+                     data_.ListView1[static_cast<std::size_t>(item)].Caption};
+}
+
+std::optional<std::pair<std::string, std::string>> HandheldPanel::TreeHandheld(int station,
+                                                                               int handheld) const {
+    if (station < 0 || static_cast<std::size_t>(station) >= data_.TreeView1.size()) {
+        return std::nullopt;
+    }
+    const admin::TreeNode& node = data_.TreeView1[static_cast<std::size_t>(station)];
+    if (handheld < 0 || static_cast<std::size_t>(handheld) >= node.Children.size()) {
+        return std::nullopt;
+    }
+    std::string baseId;
+    for (std::size_t slot = 1; slot <= 4; ++slot) {
+        if (config::StationSectionName(static_cast<int>(slot)) == node.Caption) {
+            baseId = settings_.BaseId[slot - 1];
+        }
+    }
+    return std::pair{baseId, node.Children[static_cast<std::size_t>(handheld)].Caption};
 }
 
 // "基站设置" and "开始下载" stay disabled while the scan searches.

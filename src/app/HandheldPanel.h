@@ -33,6 +33,12 @@ public:
     // The base-station ID and the number of the handheld selected in the list, or nothing. The
     // ID is that of the station chosen in the selector (choice 0..3 is station 1..4), else empty.
     std::optional<std::pair<std::string, std::string>> SelectedHandheld() const;
+    // The same for list item `item`, and for the tree's child `handheld` of the top-level node
+    // `station` (the ID of the base station whose section name is the node's caption). Nothing
+    // when there is no such item or node.
+    std::optional<std::pair<std::string, std::string>> ListHandheld(int item) const;
+    std::optional<std::pair<std::string, std::string>> TreeHandheld(int station,
+                                                                    int handheld) const;
 
     // The operator's selections.
     void ChooseStation(int choice);

@@ -6,6 +6,8 @@
 #include "admin/HandheldView.h"
 #include "app/WorkLog.h"
 
+#include <string>
+
 namespace app {
 
 class MainCommands {
@@ -46,6 +48,11 @@ public:
     virtual const admin::THandheldView& HandheldPage() const = 0;
     // The work log's lines (the window's text area follows it as a WorkLogListener).
     virtual const WorkLog& Log() const = 0;
+    // The activity of a handheld since start, as one GBK line for a tooltip or detail line: the
+    // tree's child `handheld` of top-level node `station`, or list item `item`. Empty when there
+    // is no such node or item.
+    virtual std::string TreeNodeDetail(int station, int handheld) const = 0;
+    virtual std::string ListItemDetail(int item) const = 0;
 };
 
 } // namespace app

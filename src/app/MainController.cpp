@@ -1,6 +1,8 @@
 #include "app/MainController.h"
 
 #include "baselink/SerialPortList.h"
+#include "hostlink/HostProtocol.h"
+#include "menu/DownloadImage.h"
 #include "text/Files.h"
 #include "text/Gbk.h"
 
@@ -9,6 +11,41 @@
 #include <unistd.h>
 
 namespace app {
+namespace {
+
+// The four ports as the recovery of a hung-up port sees them. The scan opens and closes them
+// itself while it runs, so the recovery waits for it.
+class ControllerReopener : public PortReopener {
+public:
+    ControllerReopener(MainController& c, WorkLog& log) : c_(c), log_(log) {}
+    bool MayReopen() const override { return !ProgramEnding() && !c_.Scan().Scanning(); }
+    bool ReopenSlot(int slot) override {
+        TComm& comm = c_.Comm(slot);
+        if (comm.Opened() && !comm.HungUp()) {
+            return true; // the scan has reopened it meanwhile
+        }
+        comm.CloseComm();
+        try {
+            comm.OpenComm();
+            return true;
+        } catch (const ECommsError&) {
+            return false;
+        }
+    }
+    void Log(const std::string& line) override { log_.Append(line); }
+
+private:
+    MainController& c_;
+    WorkLog& log_;
+};
+
+// Temporary files of writes that an earlier run did not finish (it was killed).
+void RemoveUnfinishedWrites(const config::AppSettings& settings) {
+    text::RemoveLeftoverTemporaries(text::DirName(settings.ExchangeDir + hostlink::kRequestFile));
+    text::RemoveLeftoverTemporaries(text::DirName(settings.MenuDir + menu::kImageFile));
+}
+
+} // namespace
 
 MainController::MainController(const std::string& programDir, const Markers& markers,
                                MainView& view, const std::string& runtimeDir,
@@ -18,15 +55,22 @@ MainController::MainController(const std::string& programDir, const Markers& mar
              [this](int slot, const char* bytes, std::uint16_t length) {
                  pipeline_->Comm1ReceiveData(slot, bytes, length);
              }),
+      recorder_(ports_.Sender()),
       scan_(settings_, portCombo_, ports_, ports_.Sender(), log_, handheldPanel_, waits_),
       handheldPanel_(view_, settings_, scan_.ChannelText), hostLink_(log_, *this, &endpoint_),
-      relay_({settings_, registry_, log_, ports_.Sender(), handheldPanel_, hostLink_, waits_, retry_}),
+      relay_({settings_, registry_, log_, recorder_, handheldPanel_, hostLink_, waits_, retry_}),
       hideRule_(view_), downloadPage_(view_, hideRule_),
       download_(ports_, downloadPage_, settings_.MenuDir, markers_.DebugLogging, log_, waits_,
                 pacing) {
     log_.AddListener(&stderrLog_);
     log_.AddListener(&view_);
+    StartWorkLogFile();
+    relay_.SetRequestEvents(&recorder_);
     TComm::SetProgramDirectory(programDir_);
+    reopener_ = std::make_unique<ControllerReopener>(*this, log_);
+    portRecovery_ = std::make_unique<PortRecovery>(*reopener_);
+    ports_.OnHangUp(
+        [this](int slot, const std::string& name) { portRecovery_->HungUp(slot, name); });
     SetUpPipeline();
     dirChange1_.SetDirectory("D:\\RF\\");
     dirChange1_.OnChangeWriteTime = [](desktop::TDirChange&, const desktop::TDirEntry&,
@@ -45,6 +89,21 @@ MainController::~MainController() {
     endpoint_.Close();
     log_.RemoveListener(&view_);
     log_.RemoveListener(&stderrLog_);
+    log_.RemoveListener(logFile_.get());
+}
+
+// The failure report comes from the file's writer thread and is logged on this one.
+void MainController::StartWorkLogFile() {
+    const WorkLogFileSettings file = LoadWorkLogFileSettings(SettingsPath());
+    if (!file.On) {
+        return;
+    }
+    logFile_ = std::make_unique<WorkLogFile>(
+        programDir_ + "logs/", file.KeepDays, [this](const std::string& message) {
+            QMetaObject::invokeMethod(
+                this, [this, message] { log_.Append(message); }, Qt::QueuedConnection);
+        });
+    log_.AddListener(logFile_.get());
 }
 
 void MainController::SetUpPipeline() {
@@ -98,6 +157,7 @@ bool MainController::Create() {
     if (text::Trim(settings_.MenuDir).empty()) {
         settings_.MenuDir = text::FindNoCase(programDir_, "txt") + "/";
     }
+    RemoveUnfinishedWrites(settings_);
     if (!text::FileExists(settings_.MenuDir + "py.txt")) {
         view_.ShowMessage(WindowCaption(), text::Fixed("不存在\"py.txt\",系统不能运行"));
         QTimer::singleShot(0, this, [this] { CloseRequest(); });
@@ -151,8 +211,24 @@ void MainController::BaseStationSettings() {
 
 void MainController::ShowOperationRecords() {
     if (const auto handheld = handheldPanel_.SelectedHandheld()) {
-        view_.ShowOperationRecords(RecordsOf(operationRecords_, handheld->first, handheld->second));
+        view_.ShowOperationRecords(
+            RecordsOf(recorder_.Records(), handheld->first, handheld->second));
     }
+}
+
+std::string MainController::TreeNodeDetail(int station, int handheld) const {
+    return DetailOf(handheldPanel_.TreeHandheld(station, handheld));
+}
+
+std::string MainController::ListItemDetail(int item) const {
+    return DetailOf(handheldPanel_.ListHandheld(item));
+}
+
+std::string
+MainController::DetailOf(const std::optional<std::pair<std::string, std::string>>& handheld) const {
+    return handheld ? ActivityDetail(recorder_.ActivityOf(text::Trim(handheld->first),
+                                                          text::Trim(handheld->second)))
+                    : "";
 }
 
 void MainController::CloseRequest() {

@@ -10,13 +10,16 @@
 #include "app/HideRule.h"
 #include "app/MainCommands.h"
 #include "app/MainView.h"
+#include "app/OperationRecorder.h"
 #include "app/OperationRecords.h"
 #include "app/PumpWait.h"
 #include "app/RetryTimer.h"
 #include "app/Startup.h"
 #include "app/WorkLog.h"
+#include "app/WorkLogFile.h"
 #include "baselink/BaseConnection.h"
 #include "baselink/DataProcessor.h"
+#include "baselink/PortRecovery.h"
 #include "config/AppSettings.h"
 #include "config/HandheldRegistry.h"
 #include "desktop/DirChange.h"
@@ -28,6 +31,7 @@
 #include <QObject>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -82,11 +86,14 @@ public:
     // MainState.
     const admin::THandheldView& HandheldPage() const override { return handheldPanel_.Data(); }
     const WorkLog& Log() const override { return log_; }
+    std::string TreeNodeDetail(int station, int handheld) const override;
+    std::string ListItemDetail(int item) const override;
 
     // Further state, for tests.
     const config::AppSettings& Settings() const { return settings_; }
     const BaseConnection& Scan() const { return scan_; }
     const hostlink::HostLink& Host() const { return hostLink_; }
+    const OperationRecorder& Records() const { return recorder_; }
     TComm& Comm(int slot) { return ports_.Comm(slot); }
     desktop::TDirChange& DirChange1() { return dirChange1_; }
 
@@ -94,6 +101,8 @@ private:
     void SetUpPipeline();
     void StartDirectoryWatcher();
     void ReloadConfiguration();
+    void StartWorkLogFile();
+    std::string DetailOf(const std::optional<std::pair<std::string, std::string>>& handheld) const;
     std::string SettingsPath() const;
     std::string RegistryPath() const;
     // Runs an event handler the way the toolkit does: an escaping error is shown, the event loop
@@ -114,10 +123,13 @@ private:
     StderrLogListener stderrLog_;
     config::AppSettings settings_;
     config::HandheldRegistry registry_;
-    PortCombo portCombo_;                       // the present serial ports
-    BaseStationPorts ports_;                    // Comm1 to Comm4 and the sender
-    BaseConnection scan_;                       // "连接基站", tim_ScanBaseSet, ChannelText
-    HandheldPanel handheldPanel_;               // tree, selector, status label, list
+    PortCombo portCombo_;                    // the present serial ports
+    BaseStationPorts ports_;                 // Comm1 to Comm4 and the sender
+    std::unique_ptr<PortReopener> reopener_; // reopens a hung-up port for portRecovery_
+    std::unique_ptr<PortRecovery> portRecovery_;
+    OperationRecorder recorder_;  // the records and the handhelds' activity; the relay's sender
+    BaseConnection scan_;         // "连接基站", tim_ScanBaseSet, ChannelText
+    HandheldPanel handheldPanel_; // tree, selector, status label, list
     std::unique_ptr<ReceivePipeline> pipeline_; // tim_DataProc and the chunk queue
     hostlink::HostEndpoint endpoint_;
     hostlink::HostLink hostLink_; // with HostHandle, HostGone and HostClosing
@@ -126,7 +138,7 @@ private:
     DownloadPage downloadPage_;
     menu::DownloadBroadcast download_;
     desktop::TDirChange dirChange1_;
-    std::vector<OperationRecord> operationRecords_; // nothing adds to it
+    std::unique_ptr<WorkLogFile> logFile_; // when the parameter file switches it on
     bool ending_ = false;
 };
 

@@ -4,7 +4,7 @@
 
 namespace app {
 
-std::vector<OperationRecord> RecordsOf(const std::vector<OperationRecord>& records,
+std::vector<OperationRecord> RecordsOf(const std::deque<OperationRecord>& records,
                                        const std::string& baseId, const std::string& handheld) {
     std::vector<OperationRecord> rows;
     for (const OperationRecord& record : records) {

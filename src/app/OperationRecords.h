@@ -1,7 +1,8 @@
 // The operation records of the handhelds and the filter of their viewer. The table lives in the
-// main controller; nothing in the system adds to it, so the viewer shows an empty grid.
+// main controller, which adds a record for each accepted request and each answer sent.
 #pragma once
 
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,7 @@ struct OperationRecord {
 // The records of one handheld, in stored order: those whose base-station ID and handheld number,
 // with blanks trimmed, equal the texts given exactly (letter case counts). The two texts come
 // back trimmed.
-std::vector<OperationRecord> RecordsOf(const std::vector<OperationRecord>& records,
+std::vector<OperationRecord> RecordsOf(const std::deque<OperationRecord>& records,
                                        const std::string& baseId, const std::string& handheld);
 
 } // namespace app

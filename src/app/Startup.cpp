@@ -1,12 +1,9 @@
 #include "app/Startup.h"
 
+#include "text/Decimal.h"
 #include "text/Files.h"
 
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <limits>
-#include <stdexcept>
 #include <unistd.h>
 
 namespace app {
@@ -41,18 +38,10 @@ RunMode ChooseRunMode(const Markers& markers, int argumentCount) {
 }
 
 unsigned ParseHostHandle(const std::string& argument) {
-    // A decimal integer with an optional sign, as a 32-bit value; the handle keeps its bits.
-    const char* begin = argument.c_str();
-    char* end = nullptr;
-    errno = 0;
-    long long value = std::strtoll(begin, &end, 10);
-    bool digits =
-        end != begin && *end == '\0' && argument.find_first_of(" \t\r\n") == std::string::npos;
-    if (!digits || errno == ERANGE || value < std::numeric_limits<int>::min() ||
-        value > static_cast<long long>(std::numeric_limits<unsigned>::max())) {
-        throw std::invalid_argument("'" + argument + "' is not a valid integer value");
-    }
-    return static_cast<unsigned>(value);
+    // A signed or unsigned 32-bit decimal; the handle keeps its bits.
+    const text::DecimalRule rule{true, std::numeric_limits<std::int32_t>::min(),
+                                 std::numeric_limits<std::uint32_t>::max()};
+    return static_cast<unsigned>(text::ParseDecimal(argument, rule));
 }
 
 } // namespace app

@@ -21,8 +21,8 @@ enum class RunMode { StandaloneDebug, StartedByHost, Neither };
 // argumentCount counts the arguments after the program name.
 RunMode ChooseRunMode(const Markers& markers, int argumentCount);
 
-// The host handle given as argument 1: a decimal integer. Throws std::invalid_argument with the
-// message "'<text>' is not a valid integer value" when it is not one.
+// The host handle given as argument 1: a decimal integer, no blanks. Throws std::invalid_argument
+// with the message "'<text>' is not a valid integer value" when it is not one.
 unsigned ParseHostHandle(const std::string& argument);
 
 // The fixed handle of standalone debug mode; it belongs to no real window.

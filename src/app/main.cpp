@@ -7,6 +7,7 @@
 #include "app/SignalWatch.h"
 #include "app/Startup.h"
 #include "desktop/Unit1.h"
+#include "hostlink/HostSocket.h"
 #include "hostlink/InstanceLock.h"
 #include "hostlink/RuntimeDir.h"
 #include "text/Gbk.h"
@@ -92,6 +93,9 @@ int main(int argc, char** argv) {
     if (start.runtime.ok &&
         lock.TryAcquire(start.runtime.path) == hostlink::InstanceLock::Result::HeldByAnother) {
         return 0;
+    }
+    if (lock.Held()) {
+        hostlink::RemoveDeadWindows(start.runtime.path); // sockets of relays that were killed
     }
     start.mode = app::ChooseRunMode(start.markers, argc - 1);
     if (start.mode == app::RunMode::Neither) {

@@ -3,52 +3,50 @@
 #include "app/WorkLog.h"
 #include "baselink/BaseFrame.h"
 #include "baselink/PdaReply.h"
+#include "baselink/SerialPortList.h"
 #include "baselink/xyTypeConv.h"
 #include "config/AppSettings.h"
+#include "text/Decimal.h"
 #include "text/Gbk.h"
 
 #include <algorithm>
 #include <exception>
-#include <strings.h>
-
-namespace {
-
-const std::string& kNotConnected() {
-    static const std::string s = text::ToGbk("基站未连接");
-    return s;
-}
-const std::string& kText(const char* utf8) {
-    return text::Fixed(utf8);
-}
-
-bool LessNoCase(const std::string& a, const std::string& b) {
-    return ::strcasecmp(a.c_str(), b.c_str()) < 0;
-}
-
-std::string TwoDigits(long value) {
-    std::string s = std::to_string(value);
-    return s.size() < 2 ? "0" + s : s;
-}
-
-} // namespace
+#include <filesystem>
 
 void PortCombo::Fill(const std::vector<std::string>& ports) {
     Items = ports;
     if (Items.empty()) {
         Items = {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8"};
     }
-    std::stable_sort(Items.begin(), Items.end(), LessNoCase);
+    std::stable_sort(Items.begin(), Items.end(), text::LessNoCase{});
     ItemIndex = 0;
 }
 
 void PortCombo::SelectNoCase(const std::string& name) {
     ItemIndex = -1;
     for (std::size_t i = 0; i < Items.size(); ++i) {
-        if (::strcasecmp(Items[i].c_str(), name.c_str()) == 0) {
+        if (text::EqualsNoCase(Items[i], name)) {
             ItemIndex = static_cast<int>(i);
             return;
         }
     }
+}
+
+void PortCombo::OfferDevicePath(const std::string& name) {
+    std::error_code ec;
+    if (!IsDevicePath(name) || !std::filesystem::exists(name, ec)) {
+        return;
+    }
+    if (std::any_of(Items.begin(), Items.end(), [&](const std::string& item) {
+            return ::strcasecmp(item.c_str(), name.c_str()) == 0;
+        })) {
+        return;
+    }
+    auto at = std::upper_bound(Items.begin(), Items.end(), name, text::LessNoCase{});
+    if (at - Items.begin() <= ItemIndex) {
+        ++ItemIndex;
+    }
+    Items.insert(at, name);
 }
 
 BaseConnection::BaseConnection(const config::AppSettings& settings, PortCombo& portCombo,
@@ -85,6 +83,7 @@ void BaseConnection::ConnectSlotOne() {
     if (trimmed.empty()) {
         return;
     }
+    portCombo_.OfferDevicePath(trimmed);
     portCombo_.SelectNoCase(portName);
     if (portCombo_.ItemIndex < 0 || settings_.BaseId[0].empty()) {
         return;
@@ -96,11 +95,11 @@ void BaseConnection::ConnectSlotOne() {
         return;
     }
     try {
-        ChannelText[0] = kNotConnected();
+        ChannelText[0] = text::Fixed("基站未连接");
         ports_.OpenComm(1);
         QueryBase(1);
     } catch (const std::exception& e) {
-        log_.Append(kText("打开串口 ") + portName + kText(" 失败.信息:") + e.what());
+        log_.Append(text::Fixed("打开串口 ") + portName + text::Fixed(" 失败.信息:") + e.what());
     }
 }
 
@@ -111,6 +110,7 @@ void BaseConnection::ConnectOtherSlot(int slot) {
     if (trimmed.empty() || settings_.BaseId[i].empty()) {
         return;
     }
+    portCombo_.OfferDevicePath(trimmed);
     portCombo_.SelectNoCase(portName);
     ports_.CloseComm(slot);
     waits_.Wait(0, 20);
@@ -119,23 +119,23 @@ void BaseConnection::ConnectOtherSlot(int slot) {
     }
     ports_.SetCommName(slot, trimmed);
     try {
-        ChannelText[i] = kNotConnected();
+        ChannelText[i] = text::Fixed("基站未连接");
         ports_.OpenComm(slot);
         QueryBase(slot);
     } catch (const std::exception&) {
-        log_.Append(portName + kText(" 打开失败"));
+        log_.Append(portName + text::Fixed(" 打开失败"));
     }
 }
 
 void BaseConnection::HandleBaseAnswer(const std::string& answer, int slot) {
     if (slot >= 1 && slot <= 4) {
         std::string& channel = ChannelText[static_cast<std::size_t>(slot - 1)];
-        channel = kNotConnected();
+        channel = text::Fixed("基站未连接");
         if (answer.size() < 8) {
             return; // the missing channel byte ends the handler: the slot stays not connected
         }
         std::string hex = HexCodec::BytesToHex(answer.substr(7, 1));
-        channel = TwoDigits(static_cast<long>(HexCodec::HexByteToInt(hex)) + 1);
+        channel = text::ZeroPadded(HexCodec::HexByteToInt(hex) + 1, 2);
         if (slot == 1) {
             BaseOneAnswered = true;
         }
@@ -159,12 +159,12 @@ void BaseConnection::tim_ScanBaseSetTimer() {
     }
     ScanBusy = true;
     if (BaseOneAnswered) {
-        log_.Append(kText("成功连接基站：") + settings_.BaseId[0] + kText(" 信道：") +
+        log_.Append(text::Fixed("成功连接基站：") + settings_.BaseId[0] + text::Fixed(" 信道：") +
                     view_.ChannelLabel());
         tim_ScanBaseSet.stop();
         view_.SetBaseCommandsEnabled(true);
     } else {
-        log_.Append(kText("搜索基站..."));
+        log_.Append(text::Fixed("搜索基站..."));
         view_.SetBaseCommandsEnabled(false);
         ConnectBaseStations();
     }

@@ -24,6 +24,9 @@ struct PortCombo {
     void Fill(const std::vector<std::string>& ports);
     // Selects the entry equal to name without regard to case; no selection when there is none.
     void SelectNoCase(const std::string& name);
+    // Adds a port name that is a device path while its device exists, in sorted place, so that
+    // it is offered like a port that discovery lists (discovery lists names only).
+    void OfferDevicePath(const std::string& name);
 };
 
 // The four slots' serial ports as the scan uses them. OpenComm throws with the port's error

@@ -1,12 +1,8 @@
 #include "baselink/BaseFrame.h"
 
 #include "baselink/xyTypeConv.h"
+#include "text/Decimal.h"
 #include "text/Gbk.h"
-
-#include <cerrno>
-#include <cstdlib>
-#include <limits>
-#include <stdexcept>
 
 namespace BaseFrame {
 
@@ -16,26 +12,13 @@ using HexCodec::HexSum16;
 using HexCodec::TextCrc;
 using HexCodec::ToHex;
 
-int DecimalToInt(const std::string& text) {
-    const char* begin = text.c_str();
-    char* end = nullptr;
-    errno = 0;
-    long value = std::strtol(begin, &end, 10);
-    bool whole = end != begin && *end == '\0' && !text::IsBlank(text[0]);
-    if (!whole || errno == ERANGE || value < std::numeric_limits<int>::min() ||
-        value > std::numeric_limits<int>::max()) {
-        throw std::invalid_argument("'" + text + "' is not a valid integer value");
-    }
-    return static_cast<int>(value);
-}
-
 std::string BuildReply(int operation, const std::string& addressHex, const std::string& handheldDec,
                        const std::string& text, const std::string& timeHex, bool success) {
     std::string f = "AA32" + text::Trim(addressHex);
     f += ToHex(static_cast<std::int32_t>(text.size() + 10 + timeHex.size() / 2), 4);
     f += timeHex;
     f += ToHex(operation + kOperationBase, 2);
-    f += ToHex(DecimalToInt(handheldDec), 2);
+    f += ToHex(static_cast<std::int32_t>(text::ParseDecimal(handheldDec)), 2);
     f += success ? "4F4B" : "4E4F";
     std::string h4 = ToHex(static_cast<std::int32_t>(text.size()), 4);
     f += h4.substr(2, 2) + h4.substr(0, 2);

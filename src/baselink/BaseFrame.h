@@ -75,7 +75,4 @@ std::string BuildReply(int operation, const std::string& addressHex, const std::
 std::string BuildRequest(std::uint8_t station, std::uint8_t handheld, const std::string& timeHex,
                          int operation, const std::string& data);
 
-// "'<text>' is not a valid integer value" unless text is a decimal integer.
-int DecimalToInt(const std::string& text);
-
 } // namespace BaseFrame

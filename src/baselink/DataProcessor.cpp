@@ -7,11 +7,6 @@
 
 namespace {
 
-const std::string& kSerialReceived() {
-    static const std::string s = text::ToGbk("串口收到：");
-    return s;
-}
-
 bool StartsWith(const std::string& s, unsigned char first, int second = -1) {
     if (s.empty() || static_cast<unsigned char>(s[0]) != first) {
         return false;
@@ -43,7 +38,7 @@ void ReceivePipeline::Comm1ReceiveData(int slot, const char* buffer, int length)
     // The rest of a frame that filled the last chunk, whatever its first bytes.
     if (Port(slot).Continues(now)) {
         if (debugLogging_) {
-            log_.Append(kSerialReceived() + HexCodec::BytesToHex(s));
+            log_.Append(text::Fixed("串口收到：") + HexCodec::BytesToHex(s));
         }
         EnqueueChunk(slot, s, now);
         return;
@@ -56,7 +51,7 @@ void ReceivePipeline::Comm1ReceiveData(int slot, const char* buffer, int length)
         return;
     }
     if (debugLogging_) {
-        log_.Append(kSerialReceived() + HexCodec::BytesToHex(s));
+        log_.Append(text::Fixed("串口收到：") + HexCodec::BytesToHex(s));
     }
     if (StartsWith(s, 0x5A)) {
         if (handlers_.BroadcastNotice) {

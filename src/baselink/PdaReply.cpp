@@ -9,22 +9,6 @@
 
 namespace {
 
-const std::string& kSendTo() {
-    static const std::string s = text::ToGbk("向PDA ");
-    return s;
-}
-const std::string& kSendColon() {
-    static const std::string s = text::ToGbk(" 发送：");
-    return s;
-}
-const std::string& kViaBaseOne() {
-    static const std::string s = text::ToGbk("由 基站1 发送");
-    return s;
-}
-const std::string& kSendFailed() {
-    static const std::string s = text::ToGbk("发送数据失败.信息:");
-    return s;
-}
 const std::string kDashes(59, '-');
 const std::string kEquals(59, '=');
 
@@ -52,14 +36,14 @@ void BaseSender::SendPdaReply(int operation, const std::string& addressHex,
         LogReply(handheldDec, operation, frame, text);
         RouteReply(addressHex, frame);
     } catch (const std::exception& e) {
-        log_.Append(kSendFailed() + e.what());
+        log_.Append(text::Fixed("发送数据失败.信息:") + e.what());
     }
 }
 
 void BaseSender::LogReply(const std::string& handheldDec, int operation, const std::string& frame,
                           const std::string& text) {
-    log_.Append(kSendTo() + handheldDec + kSendColon() + operationName_(operation) + "\r\n" +
-                frame);
+    log_.Append(text::Fixed("向PDA ") + handheldDec + text::Fixed(" 发送：") +
+                operationName_(operation) + "\r\n" + frame);
     log_.Append(kDashes);
     log_.Append(text);
     log_.Append(kEquals);
@@ -70,7 +54,7 @@ void BaseSender::RouteReply(const std::string& addressHex, const std::string& fr
     for (int slot = 1; slot <= 4; ++slot) {
         if (baseIds_[static_cast<std::size_t>(slot - 1)] == station) {
             if (slot == 1) {
-                log_.Append(kViaBaseOne());
+                log_.Append(text::Fixed("由 基站1 发送"));
             }
             SendToBase(frame, slot);
             return;

@@ -497,6 +497,10 @@ void TComm::CloseComm() {
     session_.reset();
 }
 
+bool TComm::HungUp() const {
+    return session_ && session_->port.hangupReported;
+}
+
 bool TComm::SendData(const char* buffer, std::uint16_t bufferLength) {
     if (!session_ || bufferLength == 0) {
         return false;

@@ -141,6 +141,10 @@ public:
 
     // True while the writer has nothing left to send (and while closed).
     bool SendQueueEmpty() const { return sendQueueEmpty_; }
+    bool Opened() const { return session_ != nullptr; }
+    // True while open on a device whose reader or writer reported a hang-up (1027): a hang-up
+    // notification delivered after CloseComm or a new OpenComm belongs to an earlier opening.
+    bool HungUp() const;
 
 private:
     struct Session; // the open device, the close event and both threads

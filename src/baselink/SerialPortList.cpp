@@ -65,8 +65,12 @@ std::vector<std::string> SerialPortList(const std::string& programDir,
     return ports;
 }
 
+bool IsDevicePath(const std::string& portName) {
+    return portName.find('/') != std::string::npos;
+}
+
 std::string ResolvePortDevice(const std::string& portName, const std::string& programDir) {
-    if (portName.find('/') != std::string::npos) {
+    if (IsDevicePath(portName)) {
         return portName;
     }
     if (!programDir.empty() && !portName.empty()) {

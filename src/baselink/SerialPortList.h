@@ -15,6 +15,9 @@
 std::vector<std::string> SerialPortList(const std::string& programDir,
                                         const std::string& sysTtyDir = "/sys/class/tty/");
 
+// True when a port name is a device path already (it contains '/', e.g. /dev/ttyUSB0).
+bool IsDevicePath(const std::string& portName);
+
 // The device path of a port name: a name containing '/' is a path already; else
 // programDir + "ports/" + name when that exists; else "/dev/" + name.
 std::string ResolvePortDevice(const std::string& portName, const std::string& programDir);

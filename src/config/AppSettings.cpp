@@ -20,8 +20,7 @@ std::string Numbered(const char* key, int n) {
 } // namespace
 
 const std::string& DefaultTestText() {
-    static const std::string kText = text::ToGbk("PDA 数据通信测试");
-    return kText;
+    return text::Fixed("PDA 数据通信测试");
 }
 
 void LoadSettings(AppSettings& s, const std::string& iniPath,

@@ -32,8 +32,7 @@ bool HandheldRegistry::IsRegistered(const std::string& baseIdText,
 }
 
 std::string StationSectionName(int n) {
-    static const std::string kStation = text::ToGbk("基站");
-    return kStation + std::to_string(n);
+    return text::Fixed("基站") + std::to_string(n);
 }
 
 void LoadRegistry(HandheldRegistry& registry, const std::string& iniPath,

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "config/AppSettings.h"
-#include "config/NoCase.h"
+#include "text/Gbk.h"
 
 #include <array>
 #include <set>
@@ -28,7 +28,7 @@ public:
     std::vector<std::string> SectionNames; // every section of the file, in file order
     std::vector<StationEntry> Stations;    // the sections that took part in the load
     // BaseId followed by the handheld number, compared without letter case.
-    std::set<std::string, LessNoCase> Keys;
+    std::set<std::string, text::LessNoCase> Keys;
 
     // True when baseIdText followed by number is a registration key.
     bool IsRegistered(const std::string& baseIdText, const std::string& number) const;

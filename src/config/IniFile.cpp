@@ -1,6 +1,5 @@
 #include "config/IniFile.h"
 
-#include "config/NoCase.h"
 #include "text/Files.h"
 #include "text/Gbk.h"
 
@@ -15,7 +14,7 @@ namespace {
 // The offset of the "]" that closes a header, skipping two-byte GBK characters whose trail
 // byte happens to be 0x5D.
 std::optional<std::size_t> FindClosingBracket(std::string_view s, std::size_t from) {
-    for (std::size_t i = from; i < s.size(); i += GbkCharLength(s, i)) {
+    for (std::size_t i = from; i < s.size(); i += text::GbkCharLength(s, i)) {
         if (s[i] == ']') {
             return i;
         }
@@ -154,7 +153,7 @@ std::vector<std::string> IniFile::Sections() const {
             continue;
         }
         const bool listed = std::any_of(names.begin(), names.end(), [&](const std::string& n) {
-            return EqualsNoCase(n, line.Name);
+            return text::EqualsNoCase(n, line.Name);
         });
         if (!listed) {
             names.push_back(line.Name);
@@ -168,10 +167,10 @@ std::vector<std::string> IniFile::Keys(std::string_view section) const {
     bool inSection = false;
     for (const Line& line : lines_) {
         if (line.LineKind == Kind::Header) {
-            inSection = EqualsNoCase(line.Name, section);
+            inSection = text::EqualsNoCase(line.Name, section);
         } else if (line.LineKind == Kind::Key && inSection) {
             const bool listed = std::any_of(names.begin(), names.end(), [&](const std::string& n) {
-                return EqualsNoCase(n, line.Name);
+                return text::EqualsNoCase(n, line.Name);
             });
             if (!listed) {
                 names.push_back(line.Name);
@@ -187,8 +186,8 @@ std::optional<std::size_t> IniFile::FindKeyLine(std::string_view section,
     for (std::size_t i = 0; i < lines_.size(); ++i) {
         const Line& line = lines_[i];
         if (line.LineKind == Kind::Header) {
-            inSection = EqualsNoCase(line.Name, section);
-        } else if (line.LineKind == Kind::Key && inSection && EqualsNoCase(line.Name, key)) {
+            inSection = text::EqualsNoCase(line.Name, section);
+        } else if (line.LineKind == Kind::Key && inSection && text::EqualsNoCase(line.Name, key)) {
             return i;
         }
     }
@@ -230,7 +229,7 @@ std::optional<std::size_t> IniFile::InsertionLine(std::string_view section) cons
     for (std::size_t i = 0; i < lines_.size(); ++i) {
         const Line& line = lines_[i];
         if (line.LineKind == Kind::Header) {
-            inSection = EqualsNoCase(line.Name, section);
+            inSection = text::EqualsNoCase(line.Name, section);
             if (inSection && !header) {
                 header = i;
             }

@@ -3,7 +3,7 @@
 #include "config/AppSettings.h"
 #include "config/HandheldRegistry.h"
 #include "config/IniFile.h"
-#include "config/NoCase.h"
+#include "text/Gbk.h"
 #include "text/Files.h"
 #include "text/Gbk.h"
 
@@ -29,7 +29,7 @@ std::string Numbered(const char* key, std::size_t n) {
 // The choice whose text equals `stored` without regard to case; "" when there is none.
 std::string ChoiceNoCase(const std::vector<std::string>& choices, const std::string& stored) {
     for (const std::string& choice : choices) {
-        if (EqualsNoCase(choice, stored)) {
+        if (text::EqualsNoCase(choice, stored)) {
             return choice;
         }
     }

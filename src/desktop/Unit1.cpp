@@ -16,6 +16,7 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
@@ -31,6 +32,7 @@
 #include <QTextCursor>
 #include <QTimer>
 #include <QToolButton>
+#include <QToolTip>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -264,6 +266,8 @@ void TForm1::BuildTray() {
 }
 
 void TForm1::ConnectCommands() {
+    TreeView1->viewport()->installEventFilter(this); // the handhelds' detail tooltips
+    ListView1->viewport()->installEventFilter(this);
     connect(btn_ParamSet, &QToolButton::clicked, this, [this] { commands_->ParameterSettings(); });
     connect(btn_BaseSet, &QToolButton::clicked, this, [this] { commands_->BaseStationSettings(); });
     connect(act_ScanBaseSet, &QAction::triggered, this,
@@ -314,11 +318,34 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
         int key = static_cast<QKeyEvent*>(event)->key();
         return key == Qt::Key_Return || key == Qt::Key_Enter; // Enter inserts no line break
     }
+    if (event->type() == QEvent::ToolTip &&
+        (watched == TreeView1->viewport() || watched == ListView1->viewport())) {
+        ShowHandheldDetail(static_cast<QWidget*>(watched), static_cast<QHelpEvent*>(event));
+        return true;
+    }
     if (watched == Panel3 && event->type() == QEvent::MouseButtonRelease) {
         close(); // the strip itself, outside "清除": a close request
         return true;
     }
     return QWidget::eventFilter(watched, event);
+}
+
+// A handheld's activity since start, as the tooltip of its tree node or list item.
+void TForm1::ShowHandheldDetail(QWidget* viewport, QHelpEvent* event) {
+    std::string detail;
+    if (viewport == ListView1->viewport()) {
+        if (QListWidgetItem* item = ListView1->itemAt(event->pos())) {
+            detail = state_->ListItemDetail(ListView1->row(item));
+        }
+    } else if (QTreeWidgetItem* item = TreeView1->itemAt(event->pos()); item && item->parent()) {
+        detail = state_->TreeNodeDetail(TreeView1->indexOfTopLevelItem(item->parent()),
+                                        item->parent()->indexOfChild(item));
+    }
+    if (detail.empty()) {
+        QToolTip::hideText();
+    } else {
+        QToolTip::showText(event->globalPos(), FromGbk(detail), viewport);
+    }
 }
 
 void TForm1::ShowMainWindow() {

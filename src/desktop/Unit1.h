@@ -15,6 +15,7 @@ class QAction;
 class QComboBox;
 class QFrame;
 class QLabel;
+class QHelpEvent;
 class QListWidget;
 class QMenu;
 class QPlainTextEdit;
@@ -100,6 +101,7 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void ShowHandheldDetail(QWidget* viewport, QHelpEvent* event);
 
 private:
     QWidget* BuildCommandBar();

@@ -14,12 +14,11 @@ HostEndpoint::~HostEndpoint() {
 }
 
 bool HostEndpoint::Open(const std::string& runtimeDir, unsigned handle, std::string& reason) {
-    static const std::string kHead = text::ToGbk("主程序消息端点[");
-    static const std::string kTail = text::ToGbk("]无法打开,不与主程序通信:");
     Close();
     std::string error = socket_.Open(runtimeDir, handle);
     if (!error.empty()) {
-        reason = kHead + PathForLog(WindowPath(runtimeDir, handle)) + kTail + error;
+        reason = text::Fixed("主程序消息端点[") + PathForLog(WindowPath(runtimeDir, handle)) +
+                 text::Fixed("]无法打开,不与主程序通信:") + error;
         return false;
     }
     notifier_ = new QSocketNotifier(socket_.Fd(), QSocketNotifier::Read, this);

@@ -21,15 +21,11 @@ HostLink::~HostLink() {
 }
 
 void HostLink::HandleMessage(std::uint32_t /*first*/, std::int32_t second) {
-    static const std::string kReceived = text::ToGbk("收到主程序[句柄:");
-    static const std::string kReceivedMid = text::ToGbk("]发来的消息[");
-    static const std::string kInvalid = text::ToGbk("无效的主程序句柄");
-
-    log_.Append(kReceived + std::to_string(hostHandle_) + kReceivedMid + std::to_string(second) +
-                "]");
+    log_.Append(text::Fixed("收到主程序[句柄:") + std::to_string(hostHandle_) +
+                text::Fixed("]发来的消息[") + std::to_string(second) + "]");
     switch (ClassifyHostCode(second)) {
     case HostCode::Invalid:
-        log_.Append(kInvalid);
+        log_.Append(text::Fixed("无效的主程序句柄"));
         break;
     case HostCode::HandleOrReply:
         HandleOrReply(second);
@@ -48,19 +44,16 @@ void HostLink::HandleMessage(std::uint32_t /*first*/, std::int32_t second) {
 // A reply-ready message goes to the owner, which ties it to the request with the host and
 // answers each request once, also when such messages arrive inside one another's waits.
 void HostLink::HandleOrReply(std::int32_t code) {
-    static const std::string kAdopted = text::ToGbk("无主程序句柄,设置新句柄:");
-
     if (hostHandle_ == 0) {
         SetHostHandle(static_cast<unsigned>(code));
-        log_.Append(kAdopted + std::to_string(code));
+        log_.Append(text::Fixed("无主程序句柄,设置新句柄:") + std::to_string(code));
         return;
     }
     owner_.ReplyReady();
 }
 
 void HostLink::HostCloses() {
-    static const std::string kClosing = text::ToGbk("收到窗口关闭信息,主程序句柄置为:0");
-    log_.Append(kClosing);
+    log_.Append(text::Fixed("收到窗口关闭信息,主程序句柄置为:0"));
     SetHostHandle(0);
     SetHostClosing(true);
     SetHostGone(true);
@@ -68,20 +61,16 @@ void HostLink::HostCloses() {
 }
 
 void HostLink::NotifyHost() {
-    static const std::string kHandle = text::ToGbk("主程序句柄:[");
-    static const std::string kNotify = text::ToGbk("向主程序[");
-    static const std::string kNotifyTail = text::ToGbk("]发送消息,通知主程序读取 T1.TXT");
-    static const std::string kWrongHandle = text::ToGbk("错误的主程序句柄[");
-
     const unsigned handle = hostHandle_;
-    log_.Append(kHandle + std::to_string(handle) + "]");
+    log_.Append(text::Fixed("主程序句柄:[") + std::to_string(handle) + "]");
     if (handle != 0) {
-        log_.Append(kNotify + std::to_string(handle) + kNotifyTail);
+        log_.Append(text::Fixed("向主程序[") + std::to_string(handle) +
+                    text::Fixed("]发送消息,通知主程序读取 T1.TXT"));
         if (endpoint_ != nullptr) {
             endpoint_->Post(handle, kNotifyFirst, kNotifySecond);
         }
     } else {
-        log_.Append(kWrongHandle + std::to_string(handle) + "]");
+        log_.Append(text::Fixed("错误的主程序句柄[") + std::to_string(handle) + "]");
     }
 }
 

@@ -16,6 +16,11 @@ std::string WindowPath(const std::string& runtimeDir, unsigned handle);
 // "The window H exists": its socket accepts a connection.
 bool WindowExists(const std::string& runtimeDir, unsigned handle);
 
+// Removes the socket files of windows that are gone: "win-<n>" sockets that no process listens
+// on any more and whose process n (a relay's handle is its process id) no longer runs. Other
+// files stay. Returns how many were removed.
+int RemoveDeadWindows(const std::string& runtimeDir);
+
 // Posts one message to window `to` from a socket of its own; false when it was not sent.
 bool PostMessage(const std::string& runtimeDir, unsigned to, const HostMessage& message);
 

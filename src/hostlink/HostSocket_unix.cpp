@@ -1,5 +1,7 @@
 #include "hostlink/HostSocket.h"
 
+#include "text/Files.h"
+
 #include <cerrno>
 #include <cstring>
 #include <sys/socket.h>
@@ -59,6 +61,19 @@ bool IsStaleSocket(const std::string& path) {
     return refused;
 }
 
+constexpr char kWindowPrefix[] = "win-";
+
+// The handle in a window's file name; nothing for any other name.
+std::optional<unsigned long> HandleOfName(const std::string& name) {
+    const std::size_t prefix = sizeof kWindowPrefix - 1;
+    if (name.size() <= prefix || name.size() > prefix + 10 ||
+        name.compare(0, prefix, kWindowPrefix) != 0 ||
+        name.find_first_not_of("0123456789", prefix) != std::string::npos) {
+        return std::nullopt;
+    }
+    return std::stoul(name.substr(prefix));
+}
+
 // The sender's user id travels with every datagram once SO_PASSCRED is on.
 bool FromOwnUser(msghdr& header) {
     for (cmsghdr* c = CMSG_FIRSTHDR(&header); c != nullptr; c = CMSG_NXTHDR(&header, c)) {
@@ -74,7 +89,19 @@ bool FromOwnUser(msghdr& header) {
 } // namespace
 
 std::string WindowPath(const std::string& runtimeDir, unsigned handle) {
-    return runtimeDir + "/win-" + std::to_string(handle);
+    return runtimeDir + "/" + kWindowPrefix + std::to_string(handle);
+}
+
+int RemoveDeadWindows(const std::string& runtimeDir) {
+    int removed = 0;
+    for (const std::string& name : text::EntryNames(runtimeDir)) {
+        const std::optional<unsigned long> handle = HandleOfName(name);
+        const std::string path = runtimeDir + "/" + name;
+        if (handle && !text::ProcessRuns(static_cast<long>(*handle)) && IsStaleSocket(path)) {
+            removed += ::unlink(path.c_str()) == 0;
+        }
+    }
+    return removed;
 }
 
 bool WindowExists(const std::string& runtimeDir, unsigned handle) {

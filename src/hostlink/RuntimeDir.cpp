@@ -26,9 +26,8 @@ std::string WithoutFinalSlash(std::string path) {
 }
 
 std::string Refusal(const std::string& path, const std::string& why) {
-    static const std::string kHead = text::ToGbk("主程序通信目录[");
-    static const std::string kTail = text::ToGbk("]不可用,不与主程序通信:");
-    return kHead + PathForLog(path) + kTail + why;
+    return text::Fixed("主程序通信目录[") + PathForLog(path) +
+           text::Fixed("]不可用,不与主程序通信:") + why;
 }
 
 } // namespace
@@ -50,30 +49,25 @@ std::string RuntimeDirPath() {
 }
 
 RuntimeDirResult PrepareRuntimeDir(const std::string& path) {
-    static const std::string kNotDirectory = text::ToGbk("不是目录");
-    static const std::string kOtherOwner = text::ToGbk("属于其他用户");
-    static const std::string kOpenToOthers = text::ToGbk("其他用户可以访问(权限 ");
-    static const std::string kCannotCreate = text::ToGbk("无法创建 ");
-
     RuntimeDirResult result;
     result.path = path;
     if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-        result.reason = Refusal(path, kCannotCreate + std::strerror(errno));
+        result.reason = Refusal(path, text::Fixed("无法创建 ") + std::strerror(errno));
         return result;
     }
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        result.reason = Refusal(path, kNotDirectory);
+        result.reason = Refusal(path, text::Fixed("不是目录"));
         return result;
     }
     if (st.st_uid != ::geteuid()) {
-        result.reason = Refusal(path, kOtherOwner);
+        result.reason = Refusal(path, text::Fixed("属于其他用户"));
         return result;
     }
     if ((st.st_mode & 077) != 0) {
         char mode[8];
         std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
-        result.reason = Refusal(path, kOpenToOthers + mode + ")");
+        result.reason = Refusal(path, text::Fixed("其他用户可以访问(权限 ") + mode + ")");
         return result;
     }
     result.ok = true;

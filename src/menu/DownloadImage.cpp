@@ -12,23 +12,18 @@
 namespace menu {
 namespace {
 
-const std::string kMissingBefore = text::ToGbk("不存在\"");
-const std::string kMissingAfter = text::ToGbk("\",不能打包");
-const std::string kTooLargeHas = text::ToGbk("\"有");
-const std::string kTooLargeCapacity = text::ToGbk("条记录,超过下载区容量");
-const std::string kTooLargeEnd = text::ToGbk("条,不能打包");
-
 std::string Quoted(const char* name) {
     return "\"" + SystemTextToGbk(name);
 }
 
 std::string MissingMessage(const char* table) {
-    return kMissingBefore + SystemTextToGbk(table) + kMissingAfter;
+    return text::Fixed("不存在\"") + SystemTextToGbk(table) + text::Fixed("\",不能打包");
 }
 
 std::string TooLargeMessage(const char* name, std::size_t records, std::size_t capacity) {
-    return Quoted(name) + kTooLargeHas + std::to_string(records) + kTooLargeCapacity +
-           std::to_string(capacity) + kTooLargeEnd;
+    return Quoted(name) + text::Fixed("\"有") + std::to_string(records) +
+           text::Fixed("条记录,超过下载区容量") + std::to_string(capacity) +
+           text::Fixed("条,不能打包");
 }
 
 // --- step 1: the tables are there ----------------------------------------------------------

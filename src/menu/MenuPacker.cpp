@@ -12,17 +12,6 @@
 namespace menu {
 namespace {
 
-const std::string kContentLinePrefix = text::ToGbk("菜品套餐内容表,行:");
-const std::string kContentLineError = text::ToGbk("  错误\r\n信息:");
-const std::string kDishLinePrefix = text::ToGbk("菜品表,行: ");
-const std::string kDishLineError = text::ToGbk(" 出错.\r\n请重新打包.信息:");
-const std::string kDishTableEmpty = text::ToGbk("菜品表.txt  没有内容,无法下载菜库.");
-const std::string kNotDecimal = text::ToGbk("' 不是有效的数值");
-const std::string kNotInteger = text::ToGbk("' 不是有效的整数");
-const std::string kAmountRange = text::ToGbk("' 超出金额范围(0 至 655.35)");
-const std::string kLineLength = text::ToGbk("行长度为 ");
-const std::string kLineTooShort = text::ToGbk(" 字节,不足 45 字节");
-
 constexpr unsigned kMaxAmount = 65535;
 constexpr char kFF = static_cast<char>(0xFF);
 
@@ -46,7 +35,7 @@ bool IsDigit(char c) {
 // --- amounts -------------------------------------------------------------------------------
 
 [[noreturn]] void ThrowNotDecimal(const std::string& amount) {
-    throw PackError("'" + amount + kNotDecimal);
+    throw PackError("'" + amount + text::Fixed("' 不是有效的数值"));
 }
 
 // Digits with an optional sign and an optional decimal point; at least one digit.
@@ -90,7 +79,7 @@ struct BadLine {
 unsigned CodeDigit(const std::string& line, std::size_t column) {
     char c = line[column - 1];
     if (!IsDigit(c)) {
-        throw BadLine{"'" + std::string(1, c) + kNotInteger};
+        throw BadLine{"'" + std::string(1, c) + text::Fixed("' 不是有效的整数")};
     }
     return static_cast<unsigned>(c - '0');
 }
@@ -101,7 +90,7 @@ std::uint32_t DishPrice(const std::string& line) {
     std::size_t first = formed.find_first_not_of(' ');
     std::string digits = first == std::string::npos ? std::string() : formed.substr(first);
     if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) {
-        throw BadLine{"'" + formed + kNotInteger};
+        throw BadLine{"'" + formed + text::Fixed("' 不是有效的整数")};
     }
     return static_cast<std::uint32_t>(std::stoul(digits)); // at most 7 digits: fits 24 bits
 }
@@ -112,7 +101,8 @@ char Bcd(unsigned high, unsigned low) {
 
 std::string DishRecord(const std::string& line) {
     if (line.size() < kDishMinLineLength) {
-        throw BadLine{kLineLength + std::to_string(line.size()) + kLineTooShort};
+        throw BadLine{text::Fixed("行长度为 ") + std::to_string(line.size()) +
+                      text::Fixed(" 字节,不足 45 字节")};
     }
     unsigned d[8];
     for (std::size_t column = 1; column <= 7; ++column) {
@@ -189,7 +179,7 @@ unsigned AmountInHundredths(const std::string& amount) {
     std::size_t significant = whole.find_first_not_of('0');
     whole = significant == std::string::npos ? std::string() : whole.substr(significant);
     if (whole.size() > 5) {
-        throw PackError("'" + amount + kAmountRange);
+        throw PackError("'" + amount + text::Fixed("' 超出金额范围(0 至 655.35)"));
     }
     std::string cents = fraction.substr(0, 2);
     PadTo(cents, 2, '0');
@@ -198,7 +188,7 @@ unsigned AmountInHundredths(const std::string& amount) {
         ++hundredths;
     }
     if (hundredths > kMaxAmount || (negative && hundredths != 0)) {
-        throw PackError("'" + amount + kAmountRange);
+        throw PackError("'" + amount + text::Fixed("' 超出金额范围(0 至 655.35)"));
     }
     return static_cast<unsigned>(hundredths);
 }
@@ -215,8 +205,8 @@ std::string SetMealContents(const std::vector<std::string>& lines) {
         try {
             amount = AmountInHundredths(text::Trim(Columns(trimmed, 17, 9)));
         } catch (const PackError& e) {
-            throw PackError(kContentLinePrefix + std::to_string(index + 1) + " --- " + trimmed +
-                            kContentLineError + e.what());
+            throw PackError(text::Fixed("菜品套餐内容表,行:") + std::to_string(index + 1) +
+                            " --- " + trimmed + text::Fixed("  错误\r\n信息:") + e.what());
         }
         std::string record = Columns(trimmed, 1, 16);
         record.append(7, '\0');
@@ -240,8 +230,8 @@ DishOutcome Dishes(const std::vector<std::string>& lines) {
             outcome.bytes += DishRecord(lines[index]);
         } catch (const BadLine& bad) {
             return {std::string(),
-                    kDishLinePrefix + std::to_string(index) + "---" + lines[index] +
-                        kDishLineError + bad.conversionText,
+                    text::Fixed("菜品表,行: ") + std::to_string(index) + "---" + lines[index] +
+                        text::Fixed(" 出错.\r\n请重新打包.信息:") + bad.conversionText,
                     false};
         }
     }
@@ -295,7 +285,8 @@ PackResult MenuPacker::packDishes() {
         return PackResult::Failure(outcome.message);
     }
     if (outcome.bytes.empty()) {
-        return PackResult::Failure(SystemTextToGbk(menuDir_) + kDishTableEmpty);
+        return PackResult::Failure(SystemTextToGbk(menuDir_) +
+                                   text::Fixed("菜品表.txt  没有内容,无法下载菜库."));
     }
     WriteBinary(kDishFile, outcome.bytes);
     return PackResult::Success();

@@ -5,24 +5,12 @@
 #include "text/Gbk.h"
 
 #include <exception>
-#include <stdexcept>
 
 namespace relay {
 
 namespace {
 
-int OperationNumber(const std::string& decimal) {
-    std::size_t used = 0;
-    int value = std::stoi(decimal, &used);
-    if (used != decimal.size()) {
-        throw std::invalid_argument("'" + decimal + "' is not a valid integer value");
-    }
-    return value;
-}
-
-const std::string& kFailed() {
-    return text::Fixed("处理命令缓存中的命令出错.信息:");
-}
+const char* const kFailed = "处理命令缓存中的命令出错.信息:";
 
 } // namespace
 
@@ -32,16 +20,12 @@ CommandQueue::CommandQueue(RequestBuilder& builder, WorkLog& log, Waits& waits, 
 void CommandQueue::SubmitRequest(int operation, const std::string& address,
                                  const std::string& handheld, const std::string& data,
                                  const std::string& time) {
-    static const std::string kQueued =
-        text::ToGbk("待处理命令缓存不为空,当前命令已排入命令队列，等待处理。");
-    static const std::string kWriting = text::ToGbk("写文件 R1.TXT");
-    entries_.push_back(
-        CommandEntry{std::to_string(operation), address, handheld, data, time, nextSerial_++});
+    entries_.push_back(CommandEntry{operation, address, handheld, data, time, nextSerial_++});
     if (entries_.size() > 1) {
-        log_.Append(kQueued);
+        log_.Append(text::Fixed("待处理命令缓存不为空,当前命令已排入命令队列，等待处理。"));
         return;
     }
-    log_.Append(kWriting);
+    log_.Append(text::Fixed("写文件 R1.TXT"));
     try {
         builder_.BuildRequest(operation, handheld, data, time, address);
     } catch (const text::FileError&) {
@@ -52,25 +36,23 @@ void CommandQueue::SubmitRequest(int operation, const std::string& address,
 }
 
 void CommandQueue::CompleteHead() {
-    static const std::string kDropped = text::ToGbk("从命令缓存删除与当前回复对应的命令.");
-    static const std::string kNext = text::ToGbk("命令缓存中仍然有命令等待处理.处理下一命令.");
     retry_.Stop();
     if (entries_.empty()) {
         return;
     }
-    log_.Append(kDropped);
+    log_.Append(text::Fixed("从命令缓存删除与当前回复对应的命令."));
     entries_.pop_front();
     if (entries_.empty()) {
         return;
     }
-    log_.Append(kNext);
+    log_.Append(text::Fixed("命令缓存中仍然有命令等待处理.处理下一命令."));
     try {
         HandOver(entries_.front());
     } catch (const text::FileError& e) {
-        log_.Append(kFailed() + e.what());
+        log_.Append(text::Fixed(kFailed) + e.what());
         RetryLater();
     } catch (const std::exception& e) {
-        log_.Append(kFailed() + e.what());
+        log_.Append(text::Fixed(kFailed) + e.what());
     }
 }
 
@@ -89,14 +71,14 @@ void CommandQueue::Retry() {
         log_.Append(text::Fixed("写文件 T1.txt 出错,1秒后重试.信息:") + e.what());
         retry_.Start(kRetryMs, [this] { Retry(); });
     } catch (const std::exception& e) {
-        log_.Append(kFailed() + e.what());
+        log_.Append(text::Fixed(kFailed) + e.what());
     }
 }
 
 void CommandQueue::HandOver(const CommandEntry& entry) {
     // A copy: the builder calls out to the view and the host link.
     const CommandEntry e = entry;
-    builder_.BuildRequest(OperationNumber(e.Operation), e.Handheld, e.Data, e.Time, e.Address);
+    builder_.BuildRequest(e.Operation, e.Handheld, e.Data, e.Time, e.Address);
 }
 
 } // namespace relay

@@ -15,7 +15,7 @@ class WorkLog;
 namespace relay {
 
 struct CommandEntry {
-    std::string Operation; // decimal
+    int Operation = 0;
     std::string Address;   // AddressHex
     std::string Handheld;  // HandheldDec
     std::string Data;

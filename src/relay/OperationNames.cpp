@@ -11,9 +11,8 @@ const std::array<std::string, kOperationCount> OperationNames = {
     "QCJE", "ZZTC", "CPTC", "CLTC", "ZZQC", "CPQC", "CLQC"};
 
 const std::string& OperationName(int operation) {
-    static const std::string kUnknown = text::ToGbk("未知操作");
     return IsKnownOperation(operation) ? OperationNames[static_cast<std::size_t>(operation)]
-                                       : kUnknown;
+                                       : text::Fixed("未知操作");
 }
 
 int FindOperationName(const std::string& name) {

@@ -5,6 +5,7 @@
 #include "relay/RelayInterfaces.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 class PdaReplySender;
@@ -45,8 +46,11 @@ public:
     // One complete, checked request frame.
     void HandleRequest(int operation, std::uint8_t baseByte, std::uint8_t handheld,
                        const std::string& timeHex, const std::string& data);
+    // Who hears of each decision (none by default).
+    void SetEvents(RequestEvents* events) { events_ = events; }
 
 private:
+    void Tell(const PdaRequest& request, std::optional<RequestEvents::Refusal> refusal);
     void LogRequest(const PdaRequest& request);
     void RejectUnknownOperation(const PdaRequest& request);
     void RejectUnregistered(const PdaRequest& request);
@@ -57,6 +61,7 @@ private:
     PdaReplySender& sender_;
     RequestQueue& queue_;
     WorkLog& log_;
+    RequestEvents* events_ = nullptr;
 };
 
 } // namespace relay

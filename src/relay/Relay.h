@@ -51,6 +51,9 @@ public:
     // The whole reply step, called as the message arrives (it waits the 20 ms itself).
     void ReplyReady() { replies_.ReplyReady(); }
 
+    // Who hears of each request's acceptance or refusal.
+    void SetRequestEvents(RequestEvents* events) { decoder_.SetEvents(events); }
+
     const CommandQueue& Queue() const { return queue_; }
 
 private:

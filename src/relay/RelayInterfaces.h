@@ -8,6 +8,8 @@
 
 namespace relay {
 
+struct PdaRequest;
+
 // The handheld registry view.
 class HandheldView {
 public:
@@ -42,6 +44,16 @@ public:
     virtual void Start(unsigned milliseconds, std::function<void()> due) = 0;
     virtual void Stop() = 0;
     virtual bool Active() const = 0;
+};
+
+// What the operator's records and counters learn of each request the decoder decides on.
+class RequestEvents {
+public:
+    enum class Refusal { UnknownOperation, Unregistered };
+    virtual ~RequestEvents() = default;
+    // Passed both checks: it goes to the command queue (or is answered in test mode).
+    virtual void RequestAccepted(const PdaRequest& request) = 0;
+    virtual void RequestRefused(const PdaRequest& request, Refusal why) = 0;
 };
 
 } // namespace relay

@@ -32,7 +32,6 @@ void ReplyHandler::ReplyReady() {
 // request: the serial of the request the message belongs to, 0 for none. Called inside the
 // waits of a run, it only records the message, so runs never nest however fast messages come.
 void ReplyHandler::Record(std::uint64_t request, bool settle) {
-    static const std::string kQueued = text::ToGbk("上一回复仍在处理,本次回复通知稍后处理.");
     if (!pending_.empty() && pending_.back().request == request &&
         pending_.back().settle == settle) {
         // A repeat of the message before it, while a run goes on: counted, not kept. While no
@@ -42,7 +41,7 @@ void ReplyHandler::Record(std::uint64_t request, bool settle) {
     }
     pending_.push_back(Notices{request, settle});
     if (running_) {
-        log_.Append(kQueued);
+        log_.Append(text::Fixed("上一回复仍在处理,本次回复通知稍后处理."));
         return;
     }
     RunPending();
@@ -93,12 +92,11 @@ void ReplyHandler::RunOnce(std::uint64_t request, bool settle) {
 
 // The message's own 20 ms wait; false when the program ends meanwhile.
 bool ReplyHandler::Settle() {
-    static const std::string kReadReply = text::ToGbk("读文件R1.TXT");
     waits_.Wait(0, 20);
     if (waits_.Ending()) {
         return false;
     }
-    log_.Append(kReadReply);
+    log_.Append(text::Fixed("读文件R1.TXT"));
     return true;
 }
 
@@ -119,12 +117,10 @@ void ReplyHandler::AnswerHead(const std::string& path) {
 }
 
 bool ReplyHandler::AnsweredAlready(std::uint64_t request) {
-    static const std::string kAnswered =
-        text::ToGbk("与本次回复通知对应的命令已回复,不再重复回复.");
     if (request == 0 || queue_.HeadSerial() == request) {
         return false;
     }
-    log_.Append(kAnswered);
+    log_.Append(text::Fixed("与本次回复通知对应的命令已回复,不再重复回复."));
     return true;
 }
 
@@ -146,18 +142,15 @@ std::optional<std::string> ReplyHandler::WaitForReplyFile() {
 
 // Nothing when the file cannot be read or is no regular file (logged).
 std::optional<ReplyFile> ReplyHandler::ReadReplyFile(const std::string& path) {
-    static const std::string kRead = text::ToGbk("读取到 R1.TXT ");
-    static const std::string kReadFailed = text::ToGbk("读取 R1.TXT 出错，信息：");
-    static const std::string kCut = text::ToGbk("R1.TXT 超过 1 MiB,只读取其前 ") +
-                                    std::to_string(kMaxReplyFileBytes) + text::ToGbk(" 字节");
     const text::LimitedRead file = text::ReadRegularFile(path, kMaxReplyFileBytes);
     if (!file.bytes) {
-        log_.Append(kReadFailed + file.error);
+        log_.Append(text::Fixed("读取 R1.TXT 出错，信息：") + file.error);
         return std::nullopt;
     }
-    log_.Append(kRead);
+    log_.Append(text::Fixed("读取到 R1.TXT "));
     if (file.cut) {
-        log_.Append(kCut);
+        log_.Append(text::Fixed("R1.TXT 超过 1 MiB,只读取其前 ") +
+                    std::to_string(kMaxReplyFileBytes) + text::Fixed(" 字节"));
     }
     return ParseReplyFile(*file.bytes);
 }
@@ -165,21 +158,19 @@ std::optional<ReplyFile> ReplyHandler::ReadReplyFile(const std::string& path) {
 // A copy that cannot be written is reported, but the handheld is still answered and the queue
 // goes on: nothing in the relay reads the copy.
 std::exception_ptr ReplyHandler::WriteReplyCopy(const ReplyFile& reply) {
-    static const std::string kCopyFailed = text::ToGbk("写文件 R2.txt 出错，信息：");
     try {
         text::WriteFileAtomic(settings_.ExchangeDir + kReplyCopyFile, reply.Copy,
                               text::Durability::Cached);
         return nullptr;
     } catch (const std::exception& e) {
-        log_.Append(kCopyFailed + e.what());
+        log_.Append(text::Fixed("写文件 R2.txt 出错，信息：") + e.what());
         return std::current_exception();
     }
 }
 
 void ReplyHandler::Answer(const ReplyFile& reply) {
-    static const std::string kSending = text::ToGbk("发送信息到点菜机");
     const CommandEntry head = queue_.Head();
-    log_.Append(kSending);
+    log_.Append(text::Fixed("发送信息到点菜机"));
     sender_.SendPdaReply(reply.Operation, head.Address, head.Handheld,
                          HandheldReplyText(reply.Body), head.Time,
                          ReplyStatusOk(reply.HandheldField, head.Handheld));
@@ -187,12 +178,9 @@ void ReplyHandler::Answer(const ReplyFile& reply) {
 
 // The reply file was empty, unreadable or named no operation.
 void ReplyHandler::AnswerSuccess() {
-    static const std::string kFallback =
-        text::ToGbk("R1.TXT文件无内容,系统无回复数据,统一回复\"成功\", 请与管理员联系");
-    static const std::string kSuccess = text::ToGbk("成功");
     const CommandEntry head = queue_.Head();
-    log_.Append(kFallback);
-    sender_.SendPdaReply(0, head.Address, head.Handheld, kSuccess, head.Time, true);
+    log_.Append(text::Fixed("R1.TXT文件无内容,系统无回复数据,统一回复\"成功\", 请与管理员联系"));
+    sender_.SendPdaReply(0, head.Address, head.Handheld, text::Fixed("成功"), head.Time, true);
 }
 
 } // namespace relay

@@ -4,6 +4,7 @@
 #include "config/AppSettings.h"
 #include "config/HandheldRegistry.h"
 #include "relay/OperationNames.h"
+#include "text/Decimal.h"
 #include "text/Files.h"
 #include "text/Gbk.h"
 
@@ -107,11 +108,6 @@ std::string Blanks(std::size_t n) {
     return std::string(n, SP);
 }
 
-std::string ZeroPadded(long value, std::size_t digits) {
-    std::string s = std::to_string(value);
-    return s.size() < digits ? std::string(digits - s.size(), '0') + s : s;
-}
-
 // hh:mm:ss from the time text, whose digit pairs are seconds, minutes and hours.
 std::string ClockText(const std::string& timeHex) {
     auto pair = [&](std::size_t first) { return Field(timeHex, first, first + 1); };
@@ -174,14 +170,6 @@ std::string BodyLines(const CatalogueRow& row, const std::string& data,
     return std::string();
 }
 
-// Decimal text of a number; throws std::invalid_argument naming the text otherwise.
-long DecimalValue(const std::string& s) {
-    if (s.empty() || s.size() > 9 || s.find_first_not_of("0123456789") != std::string::npos) {
-        throw std::invalid_argument("'" + s + "' is not a valid integer value");
-    }
-    return std::stol(s);
-}
-
 } // namespace
 
 std::string HeaderMnemonic(int operation) {
@@ -201,7 +189,7 @@ std::string ComposeRequestRecord(int operation, int handheld, const std::string&
     if (row.body == Body::EmptyFile) {
         return std::string();
     }
-    return HeaderMnemonic(operation) + ZeroPadded(handheld, 3) + kLineEnd +
+    return HeaderMnemonic(operation) + text::ZeroPadded(handheld, 3) + kLineEnd +
            BodyLines(row, data, timeHex);
 }
 
@@ -220,7 +208,8 @@ void RequestBuilder::BuildRequest(int operation, const std::string& handheldDec,
     if (!IsKnownOperation(operation)) {
         return;
     }
-    const long handheld = DecimalValue(handheldDec);
+    // Digits only, no sign: the number of a handheld.
+    const auto handheld = text::ParseDecimal(handheldDec, {false, 0, 999999999});
     if (!StillRegistered(addressHex)) {
         return;
     }
@@ -240,7 +229,7 @@ bool RequestBuilder::StillRegistered(const std::string& addressHex) const {
     }
     const std::string baseId = addressHex.substr(0, 2);
     const std::int64_t number = HexCodec::HexByteToInt(addressHex.substr(addressHex.size() - 2));
-    return registry_.IsRegistered(baseId, ZeroPadded(static_cast<long>(number), 3));
+    return registry_.IsRegistered(baseId, text::ZeroPadded(number, 3));
 }
 
 } // namespace relay

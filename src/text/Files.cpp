@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace text {
 
@@ -93,6 +96,46 @@ namespace {
     throw FileError(what + " " + path + ": " + std::strerror(err));
 }
 
+constexpr char kTemporaryPrefix[] = ".dcrelay-";
+constexpr std::size_t kTemporaryRandom = 6; // mkstemp's XXXXXX
+
+bool Digit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+bool Alnum(char c) {
+    return Digit(c) || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// True when s[from, to) is not empty and every character passes `is`.
+bool AllOf(const std::string& s, std::size_t from, std::size_t to, bool (*is)(char)) {
+    return from < to &&
+           std::all_of(s.begin() + static_cast<long>(from), s.begin() + static_cast<long>(to), is);
+}
+
+// The writer of a temporary file by its name: ".dcrelay-<pid>-XXXXXX" gives the pid, the older
+// ".dcrelay-XXXXXX" gives 0 (not told); nothing when the name is not one of ours.
+std::optional<long> TemporaryWriter(const std::string& name) {
+    const std::size_t prefix = sizeof kTemporaryPrefix - 1;
+    if (name.size() < prefix + kTemporaryRandom || name.compare(0, prefix, kTemporaryPrefix) != 0 ||
+        !AllOf(name, name.size() - kTemporaryRandom, name.size(), Alnum)) {
+        return std::nullopt;
+    }
+    if (name.size() == prefix + kTemporaryRandom) {
+        return 0;
+    }
+    const std::size_t dash = name.size() - kTemporaryRandom - 1;
+    if (name[dash] != '-' || dash - prefix > 9 || !AllOf(name, prefix, dash, Digit)) {
+        return std::nullopt;
+    }
+    return std::stol(name.substr(prefix, dash - prefix));
+}
+
+bool IsRegularFile(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 bool WriteAll(int fd, const std::string& bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
@@ -117,7 +160,8 @@ struct PendingFile {
 PendingFile WriteTemporary(const std::string& path, const std::string& bytes,
                            Durability durability) {
     std::string dir = DirName(path);
-    std::string tmpl = (dir.empty() ? std::string("./") : dir) + ".dcrelay-XXXXXX";
+    std::string tmpl = (dir.empty() ? std::string("./") : dir) + kTemporaryPrefix +
+                       std::to_string(::getpid()) + "-XXXXXX";
     int fd = ::mkstemp(tmpl.data());
     if (fd < 0) {
         Fail("cannot create a temporary file for", path, errno);
@@ -167,6 +211,29 @@ void WriteFilesAtomic(const std::vector<std::pair<std::string, std::string>>& fi
     }
 }
 
+int RemoveLeftoverTemporaries(const std::string& dir) {
+    std::string base = dir.empty() ? std::string("./") : dir;
+    if (base.back() != '/') {
+        base += '/';
+    }
+    int removed = 0;
+    for (const std::string& name : EntryNames(base)) {
+        const std::optional<long> writer = TemporaryWriter(name);
+        if (!writer || (*writer != 0 && ProcessRuns(*writer)) || !IsRegularFile(base + name)) {
+            continue;
+        }
+        removed += ::unlink((base + name).c_str()) == 0;
+    }
+    return removed;
+}
+
+bool ProcessRuns(long pid) {
+    if (pid <= 0 || pid > INT_MAX) {
+        return false;
+    }
+    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
 std::string FindNoCase(const std::string& dir, const std::string& name) {
     std::string exact = dir + name;
     struct stat st {};
@@ -186,6 +253,20 @@ std::string FindNoCase(const std::string& dir, const std::string& name) {
     }
     ::closedir(d);
     return found.empty() ? exact : found;
+}
+
+std::vector<std::string> EntryNames(const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (dirent* e = ::readdir(d)) {
+            const std::string name = e->d_name;
+            if (name != "." && name != "..") {
+                names.push_back(name);
+            }
+        }
+        ::closedir(d);
+    }
+    return names;
 }
 
 std::string DirName(const std::string& path) {

@@ -36,10 +36,18 @@ enum class Durability { Synced, Cached };
 
 // Writes to a temporary file in the same directory and renames it over the old one, so that a
 // reader never sees half a file. Throws FileError with the system's reason on failure; the old
-// file is then untouched.
+// file is then untouched. The temporary file is named ".dcrelay-<writer's pid>-XXXXXX".
 void WriteFileAtomic(const std::string& path, const std::string& bytes,
                      Durability durability = Durability::Synced);
 
+// Removes from `dir` the temporary files of WriteFileAtomic whose writer died before its rename
+// (killed, a power cut): regular files named by its pattern whose writer process no longer
+// runs, and those of the older pattern without a pid (".dcrelay-XXXXXX"), whose writer cannot be
+// told. Everything else stays. Returns how many were removed.
+int RemoveLeftoverTemporaries(const std::string& dir);
+
+// True when a process with this id exists (also one of another user).
+bool ProcessRuns(long pid);
 // Replaces several files that belong together (path, bytes): every new content is written and
 // synced to a temporary file beside its file first, and only when all of them are written are
 // they renamed over the old files. A failure to write any of them (a read-only directory, a full
@@ -50,6 +58,9 @@ void WriteFilesAtomic(const std::vector<std::pair<std::string, std::string>>& fi
 // name when it exists, else the first entry of dir that matches it without regard to ASCII case,
 // else dir + name. This lets "R1.TXT"/"R1.txt" and "txt/"/"Txt/" name one file.
 std::string FindNoCase(const std::string& dir, const std::string& name);
+
+// The names of the entries of a directory, without "." and ".."; none when it cannot be read.
+std::vector<std::string> EntryNames(const std::string& dir);
 
 // The directory part of a path including its final '/', or "" when there is none.
 std::string DirName(const std::string& path);

@@ -118,23 +118,24 @@ std::string_view CutAtNul(std::string_view s) {
     return nul == std::string_view::npos ? s : s.substr(0, nul);
 }
 
-namespace {
+std::size_t GbkCharLength(std::string_view s, std::size_t i) {
+    const auto lead = static_cast<unsigned char>(s[i]);
+    if (lead >= 0x81 && lead <= 0xFE && i + 1 < s.size()) {
+        const auto trail = static_cast<unsigned char>(s[i + 1]);
+        if (trail >= 0x40 && trail <= 0xFE && trail != 0x7F) {
+            return 2;
+        }
+    }
+    return 1;
+}
 
-bool IsLead(unsigned char c) {
-    return c >= 0x81 && c <= 0xFE;
-}
-bool IsTrail(unsigned char c) {
-    return c >= 0x40 && c <= 0xFE && c != 0x7F;
-}
+namespace {
 
 // Start offsets of every character of s.
 std::vector<std::size_t> CharStarts(std::string_view s) {
     std::vector<std::size_t> starts;
-    for (std::size_t i = 0; i < s.size();) {
+    for (std::size_t i = 0; i < s.size(); i += GbkCharLength(s, i)) {
         starts.push_back(i);
-        bool pair = IsLead(static_cast<unsigned char>(s[i])) && i + 1 < s.size() &&
-                    IsTrail(static_cast<unsigned char>(s[i + 1]));
-        i += pair ? 2 : 1;
     }
     return starts;
 }
@@ -151,6 +152,26 @@ std::string DropLastGbkChars(std::string_view s, std::size_t n) {
         return std::string();
     }
     return std::string(s.substr(0, starts[starts.size() - n]));
+}
+
+std::string FoldCase(std::string_view s) {
+    std::string folded(s);
+    for (std::size_t i = 0; i < folded.size();) {
+        const std::size_t length = GbkCharLength(folded, i);
+        if (length == 1 && folded[i] >= 'A' && folded[i] <= 'Z') {
+            folded[i] = static_cast<char>(folded[i] - 'A' + 'a');
+        }
+        i += length;
+    }
+    return folded;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && FoldCase(a) == FoldCase(b);
+}
+
+bool LessNoCase::operator()(std::string_view a, std::string_view b) const {
+    return FoldCase(a) < FoldCase(b);
 }
 
 } // namespace text

@@ -54,8 +54,20 @@ std::string_view CutAtNul(std::string_view s);
 
 // GBK characters: a lead byte 0x81..0xFE followed by a trail byte 0x40..0xFE (not 0x7F) is one
 // character; any other byte is one character on its own.
+// Length in bytes (1 or 2) of the character that starts at s[i].
+std::size_t GbkCharLength(std::string_view s, std::size_t i);
 std::size_t GbkCharCount(std::string_view s);
 // Removes the last n characters; a dangling lead byte at the end counts as one character.
 std::string DropLastGbkChars(std::string_view s, std::size_t n);
+
+// Names compared without regard to ASCII letter case. A trail byte of a two-byte character may
+// lie in the ASCII letter range, so only bytes that stand alone as a character are folded;
+// two-byte characters compare exactly.
+std::string FoldCase(std::string_view s); // stand-alone upper-case letters made lower case
+bool EqualsNoCase(std::string_view a, std::string_view b);
+struct LessNoCase {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const;
+};
 
 } // namespace text

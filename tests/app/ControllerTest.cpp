@@ -14,6 +14,7 @@
 
 #include <QTimer>
 #include <filesystem>
+#include <fstream>
 
 #include <gtest/gtest.h>
 
@@ -198,6 +199,30 @@ TEST_F(ControllerTest, LogInMarksTheHandheld) {
     ASSERT_TRUE(testsupport::PumpUntil(
         [&] { return controller->HandheldPage().TreeView1[0].Children[0].State == 2; }, 5s));
     EXPECT_EQ(controller->HandheldPage().TreeView1[0].Children[1].State, 1);
+
+    // The log-in shows in the handheld's detail and records; no work-log file unless switched on.
+    EXPECT_TRUE(text::ToUtf8(controller->TreeNodeDetail(0, 0)).starts_with("请求 1 次"));
+    EXPECT_EQ(controller->ListItemDetail(0), controller->TreeNodeDetail(0, 0));
+    EXPECT_EQ(text::ToUtf8(controller->ListItemDetail(1)), "启动以来没有请求");
+    controller->SelectListItem(0);
+    controller->ShowOperationRecords();
+    ASSERT_EQ(view.operationRecordViews.size(), 1u);
+    EXPECT_EQ(view.operationRecordViews[0].at(0).Type, "DL");
+    EXPECT_FALSE(text::DirectoryExists(inst->Dir() + "logs"));
+}
+
+TEST_F(ControllerTest, TheWorkLogFileTakesEveryLineWhenSwitchedOn) {
+    inst = std::make_unique<Instance>();
+    std::ofstream(inst->Dir() + "dcfilepath.ini", std::ios::app) << "[Support]\r\nlogfile=1\r\n";
+    Sim("COM1");
+    Start();
+    ASSERT_TRUE(WaitLog(kConnected));
+    controller.reset(); // the file's writer ends after writing what it holds
+    const auto files = std::filesystem::directory_iterator(inst->Dir() + "logs");
+    const auto day = std::filesystem::begin(files);
+    ASSERT_NE(day, std::filesystem::end(files));
+    const std::string written = text::ReadFile(day->path().string()).value_or("");
+    EXPECT_NE(written.find(text::ToGbk(kConnected) + "\n"), std::string::npos);
 }
 
 TEST_F(ControllerTest, MissingPyTxtStopsTheCreationAndRequestsAClose) {
@@ -350,5 +375,5 @@ TEST_F(ControllerTest, OperationRecordsOpenOnlyForASelectedHandheld) {
     EXPECT_EQ(controller->HandheldPage().ListView1Index, 1);
     controller->ShowOperationRecords();
     ASSERT_EQ(view.operationRecordViews.size(), 1u);
-    EXPECT_TRUE(view.operationRecordViews[0].empty()); // nothing adds records
+    EXPECT_TRUE(view.operationRecordViews[0].empty()); // no request yet
 }

@@ -1,4 +1,5 @@
 #include "app/PumpWait.h"
+#include "support/EventPump.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -15,10 +16,7 @@ long ElapsedMs(Clock::time_point since) {
 }
 
 struct PumpWaitTest : ::testing::Test {
-    static void SetUpTestSuite() {
-        static int argc = 0;
-        static QCoreApplication app(argc, nullptr);
-    }
+    static void SetUpTestSuite() { testsupport::EnsureCoreApplication(); }
     void TearDown() override { app::SetProgramEnding(false); }
 };
 

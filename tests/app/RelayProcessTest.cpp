@@ -4,6 +4,7 @@
 #include "hostlink/HostSocket.h"
 #include "support/BaseSim.h"
 #include "support/Instance.h"
+#include "support/Leftovers.h"
 #include "text/Files.h"
 #include "text/Gbk.h"
 
@@ -41,6 +42,7 @@ const std::string kOrderRecord =
 struct RelayProcessTest : ::testing::Test {
     std::unique_ptr<Instance> inst;
     std::unique_ptr<BaseSim> base;
+    std::unique_ptr<BaseSim> base2; // when the settings give base station 2 a port
     std::unique_ptr<BaseSim> host;
 
     // The relay's work log (its standard error) goes to a file, shown when a test fails.
@@ -50,11 +52,20 @@ struct RelayProcessTest : ::testing::Test {
             std::cerr << text::ReadFile(LogFile()).value_or("") << std::flush;
         }
     }
+    std::unique_ptr<BaseSim> Station(const std::string& port, const std::string& id) {
+        auto sim = std::make_unique<BaseSim>(
+            std::vector<std::string>{"--link", inst->Port(port), "--id", id, "--stay"});
+        EXPECT_TRUE(sim->Start()) << sim->Error();
+        return sim;
+    }
     void StartAll(std::vector<std::string> hostArgs, const InstanceSettings& s = {}) {
-        inst = std::make_unique<Instance>(s);
-        base = std::make_unique<BaseSim>(
-            std::vector<std::string>{"--link", inst->Port("COM1"), "--stay"});
-        ASSERT_TRUE(base->Start()) << base->Error();
+        if (!inst) {
+            inst = std::make_unique<Instance>(s);
+        }
+        base = Station("COM1", "02");
+        if (!s.ports[1].empty()) {
+            base2 = Station(s.ports[1], s.ids[1]);
+        }
         std::vector<std::string> args{"--runtime-dir", inst->RuntimeDir(), "--exchange",
                                       inst->Exchange(), "--stdin"};
         args.insert(args.end(), hostArgs.begin(), hostArgs.end());
@@ -278,6 +289,50 @@ TEST_F(RelayProcessTest, RunModesAtStartUp) {
         debug->WaitFor([](const SimLine& l) { return l.Str("kind") == "announcement"; }, 700ms));
     debug->Send("close"); // the host's closing message still ends it
     EXPECT_EQ(debug->WaitExit(5s), 0);
+}
+
+TEST_F(RelayProcessTest, StartUpRemovesWhatKilledRunsLeftBehind) {
+    inst = std::make_unique<Instance>();
+    const std::string dead = std::to_string(testsupport::DeadPid());
+    const std::string exchangeTemp = inst->Exchange() + ".dcrelay-" + dead + "-T1aaaa";
+    const std::string menuTemp = inst->Dir() + "txt/.dcrelay-" + dead + "-FFbbbb";
+    text::WriteFileAtomic(exchangeTemp, "x");
+    text::WriteFileAtomic(menuTemp, "x");
+    ASSERT_TRUE(testsupport::LeaveStaleSocket(inst->RuntimeDir() + "/win-" + dead));
+    StartAll({});
+    EXPECT_FALSE(text::FileExists(exchangeTemp));
+    EXPECT_FALSE(text::FileExists(menuTemp));
+    EXPECT_FALSE(text::FileExists(inst->RuntimeDir() + "/win-" + dead));
+    EXPECT_EQ(EndRelay(), 0);
+}
+
+TEST_F(RelayProcessTest, AStationWhoseDeviceVanishedAnswersAgainWithinTwoSecondsOfItsReturn) {
+    InstanceSettings s;
+    s.ports = {"COM1", "COM2", "", ""};
+    s.ids = {"02", "03", "", ""};
+    StartAll({"--reply", "好\\n"}, s);
+    ASSERT_FALSE(base->WaitForKind("query", 1s)) << "the scan has ended";
+
+    base->Send("quit"); // its pseudo-terminal and link go
+    ASSERT_EQ(base->WaitExit(5s), 0);
+    base2->Send("req 9 KT 01");
+    EXPECT_TRUE(base2->WaitForKind("reply", 5s)) << "the other station keeps working";
+
+    base = Station("COM1", "02"); // a new device under the same name
+    const auto deadline = std::chrono::steady_clock::now() + 2s;
+    std::optional<SimLine> reply;
+    for (auto left = 2000ms; !reply && left > 0ms;
+         left = std::chrono::duration_cast<std::chrono::milliseconds>(
+             deadline - std::chrono::steady_clock::now())) {
+        base->Send("req 5 KT 01"); // those sent before the port is open again are lost
+        reply = Reply(std::min<std::chrono::milliseconds>(left, 250ms));
+    }
+    ASSERT_TRUE(reply) << "no answer within 2 s of the device's return";
+    EXPECT_EQ(reply->Str("text"), "好");
+    for (const SimLine& line : base->Seen()) {
+        EXPECT_NE(line.Kind(), "query") << "reopened by the scan, not by the recovery";
+    }
+    EXPECT_EQ(EndRelay(), 0);
 }
 
 namespace {

@@ -1,8 +1,8 @@
 #include "app/Startup.h"
 #include "app/Face.h"
 #include "app/WorkLog.h"
+#include "support/TempDir.h"
 
-#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -22,9 +22,8 @@ TEST(Startup, ProgramDirectoryFromArgumentZero) {
 }
 
 TEST(Startup, MarkersAndRunModes) {
-    std::string dir =
-        fs::temp_directory_path().string() + "/dcr-markers-" + std::to_string(::getpid()) + "/";
-    fs::create_directories(dir);
+    testsupport::TempDir temp;
+    const std::string& dir = temp.path;
     Markers none = ReadMarkers(dir);
     EXPECT_FALSE(none.DebugLogging);
     EXPECT_FALSE(none.StandaloneDebug);
@@ -33,7 +32,6 @@ TEST(Startup, MarkersAndRunModes) {
     Markers both = ReadMarkers(dir);
     EXPECT_TRUE(both.DebugLogging);
     EXPECT_TRUE(both.StandaloneDebug);
-    fs::remove_all(dir);
 
     Markers standalone{false, true};
     EXPECT_EQ(ChooseRunMode(standalone, 0), RunMode::StandaloneDebug);
@@ -46,7 +44,7 @@ TEST(Startup, HostHandleIsADecimalInteger) {
     EXPECT_EQ(ParseHostHandle("12345"), 12345u);
     EXPECT_EQ(ParseHostHandle("0"), 0u);
     EXPECT_EQ(ParseHostHandle("4294967295"), 4294967295u);
-    for (const char* bad : {"", "12a", "0x10", " 5", "5 ", "99999999999"}) {
+    for (const char* bad : {"", "12a", "0x10", " 5", "\f5", "\v5", "5 ", "99999999999"}) {
         EXPECT_THROW(ParseHostHandle(bad), std::invalid_argument) << bad;
     }
     try {

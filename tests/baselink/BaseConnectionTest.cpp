@@ -2,10 +2,10 @@
 #include "app/WorkLog.h"
 #include "baselink/PdaReply.h"
 #include "config/AppSettings.h"
+#include "support/EventPump.h"
 #include "support/ScriptedWaits.h"
 #include "text/Gbk.h"
 
-#include <QCoreApplication>
 #include <gtest/gtest.h>
 #include <stdexcept>
 
@@ -60,10 +60,7 @@ struct FakeView : ScanView {
 };
 
 struct ScanFixture : ::testing::Test {
-    static void SetUpTestSuite() {
-        static int argc = 0;
-        static QCoreApplication app(argc, nullptr);
-    }
+    static void SetUpTestSuite() { testsupport::EnsureCoreApplication(); }
     config::AppSettings settings;
     PortCombo combo;
     FakePorts ports;
@@ -207,4 +204,13 @@ TEST_F(ScanFixture, ProgramEndingInAWaitStopsTheConnectionAndTheScan) {
     EXPECT_EQ(view.refreshed, 0);
     scan.act_ScanBaseSetExecute();
     EXPECT_FALSE(scan.Scanning());
+}
+
+TEST_F(ScanFixture, APortGivenAsADevicePathIsOfferedAndOpenedWhileItsDeviceExists) {
+    settings.PortName = {"/dev/null", "/dev/no-such-port", "", ""};
+    settings.BaseId = {"02", "03", "", ""};
+    scan.ConnectBaseStations();
+    EXPECT_EQ(ports.calls,
+              (std::vector<std::string>{"name1=/dev/null", "close1", "open1", "query1", "close2"}));
+    EXPECT_EQ(combo.Items, (std::vector<std::string>{"/dev/null", "COM1", "COM3", "ttyS0"}));
 }

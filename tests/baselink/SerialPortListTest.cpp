@@ -1,7 +1,7 @@
 #include "baselink/SerialPortList.h"
+#include "support/TempDir.h"
 #include "baselink/SerialPortInfo.h"
 
-#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 
@@ -9,14 +9,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct TempDir {
-    std::string path;
-    TempDir() {
-        char tmpl[] = "/tmp/dcr-ports-XXXXXX";
-        path = std::string(::mkdtemp(tmpl)) + "/";
-    }
-    ~TempDir() { fs::remove_all(path); }
-};
+using testsupport::TempDir;
 
 void WriteText(const std::string& path, const std::string& text) {
     std::ofstream(path) << text;

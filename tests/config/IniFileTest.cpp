@@ -1,7 +1,6 @@
 #include "config/IniFile.h"
 
 #include "ConfigTestSupport.h"
-#include "config/NoCase.h"
 #include "text/Gbk.h"
 
 #include <gtest/gtest.h>
@@ -307,7 +306,7 @@ TEST(IniFile, RandomFilesKeepEveryOtherLine) {
         }
         for (const auto& s : before.Sections()) {
             for (const auto& k : before.Keys(s)) {
-                if (!(config::EqualsNoCase(s, section) && config::EqualsNoCase(k, key))) {
+                if (!(text::EqualsNoCase(s, section) && text::EqualsNoCase(k, key))) {
                     EXPECT_EQ(after.Find(s, k), before.Find(s, k));
                 }
             }

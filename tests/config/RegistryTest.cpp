@@ -83,7 +83,7 @@ TEST(Registry, SaveWritesTheExampleLinesAndLoadsThemBack) {
     EXPECT_EQ(r.Stations[1].BaseNumber, 2);
     EXPECT_TRUE(r.Stations[1].Handhelds.empty());
     EXPECT_EQ(r.Stations[2].BaseNumber, 4);
-    EXPECT_EQ(r.Keys, (std::set<std::string, LessNoCase>{"0A005", "0A012"}));
+    EXPECT_EQ(r.Keys, (std::set<std::string, text::LessNoCase>{"0A005", "0A012"}));
     EXPECT_TRUE(r.IsRegistered("0A", "005"));
     EXPECT_TRUE(r.IsRegistered("0a", "012"));
     EXPECT_FALSE(r.IsRegistered("01", "005"));
@@ -144,7 +144,7 @@ TEST(Registry, AStationWithoutIdIsListedButRegistersNothing) {
     ASSERT_EQ(f.registry.Stations.size(), 1u);
     EXPECT_EQ(f.registry.Stations[0].SectionName, Station(2));
     EXPECT_EQ(f.registry.Stations[0].BaseNumber, 2);
-    EXPECT_EQ(f.registry.Keys, (std::set<std::string, LessNoCase>{"0A002"}));
+    EXPECT_EQ(f.registry.Keys, (std::set<std::string, text::LessNoCase>{"0A002"}));
     EXPECT_TRUE(f.view.selectFirst);
 }
 
@@ -164,7 +164,7 @@ TEST(Registry, ValuesAreListedAsTheyStand) {
     ASSERT_EQ(f.registry.Stations.size(), 1u);
     EXPECT_EQ(Numbers(f.registry.Stations[0]),
               (std::vector<std::string>{"5", "005", "005", "012"}));
-    EXPECT_EQ(f.registry.Keys, (std::set<std::string, LessNoCase>{"015", "01005", "01012"}));
+    EXPECT_EQ(f.registry.Keys, (std::set<std::string, text::LessNoCase>{"015", "01005", "01012"}));
     EXPECT_FALSE(f.registry.IsRegistered("01", "999")); // the repeated key line is not read
 }
 
@@ -208,5 +208,5 @@ TEST(Registry, IdTypedInDecimalRegistersUnderItsHexText) {
     SaveRegistry(dir.File(kRegistryFileName), {{{"007"}, {}, {}, {}}});
     HandheldRegistry registry;
     LoadRegistry(registry, dir.File(kRegistryFileName), settings, nullptr);
-    EXPECT_EQ(registry.Keys, (std::set<std::string, LessNoCase>{"0A007"}));
+    EXPECT_EQ(registry.Keys, (std::set<std::string, text::LessNoCase>{"0A007"}));
 }

@@ -1,8 +1,9 @@
-#include <QCoreApplication>
+#include "support/EventPump.h"
+
 #include <gmock/gmock.h>
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+    testsupport::EnsureCoreApplication();
     testing::InitGoogleMock(&argc, argv);
     return RUN_ALL_TESTS();
 }

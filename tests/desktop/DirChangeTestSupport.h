@@ -2,12 +2,11 @@
 #pragma once
 
 #include "desktop/DirChange.h"
+#include "support/TempDir.h"
 
 #include <QCoreApplication>
 #include <chrono>
-#include <cstdlib>
 #include <fcntl.h>
-#include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 #include <string>
@@ -20,14 +19,7 @@ namespace dirtest {
 
 using namespace std::chrono_literals;
 
-// A fresh directory, removed with everything in it; path ends in '/'.
-struct TTempDir {
-    std::string path;
-    TTempDir() {
-        std::string pattern = std::filesystem::temp_directory_path() / "dirchange-XXXXXX";
-        path = std::string(::mkdtemp(pattern.data())) + "/";
-    }
-    ~TTempDir() { std::filesystem::remove_all(path); }
+struct TTempDir : testsupport::TempDir {
     std::string operator/(const std::string& name) const { return path + name; }
 };
 

@@ -25,7 +25,6 @@ using namespace std::chrono_literals;
 namespace {
 
 struct SettingsDialogs : testing::Test {
-    static void SetUpTestSuite() { testsupport::EnsureWidgetApplication(); }
     void SetUp() override {
         sim = std::make_unique<testsupport::BaseSim>(
             std::vector<std::string>{"--link", inst.Port("COM1"), "--stay"});

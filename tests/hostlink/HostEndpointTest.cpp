@@ -1,5 +1,7 @@
 #include "hostlink/HostEndpoint.h"
 #include "HostlinkTestSupport.h"
+#include "app/PumpWait.h"
+#include "support/EventPump.h"
 #include "text/Gbk.h"
 
 #include <gtest/gtest.h>
@@ -8,12 +10,13 @@
 
 using namespace hostlink;
 using hostlink_test::TempRuntime;
+using namespace std::chrono_literals;
 
 namespace {
 
 class HostEndpointTest : public ::testing::Test {
 protected:
-    void SetUp() override { hostlink_test::EnsureApp(); }
+    void SetUp() override { testsupport::EnsureCoreApplication(); }
     TempRuntime rt;
 };
 
@@ -39,7 +42,7 @@ TEST_F(HostEndpointTest, DeliversInOrderInsideNestedWaitsEachOnce) {
     for (int code = 1; code <= 5; ++code) {
         ASSERT_TRUE(PostMessage(rt.path, 300, {0, code}));
     }
-    ASSERT_TRUE(hostlink_test::PumpUntil([&] { return events.size() == 12; }));
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return events.size() == 12; }, 2s));
     app::PumpWait(0, 20);
     const std::vector<std::string> expected = {"begin 1", "begin 2", "end 2",   "begin 3",
                                                "begin 4", "end 4",   "begin 5", "end 5",

@@ -1,7 +1,9 @@
 #include "hostlink/HostLink.h"
 #include "HostlinkTestSupport.h"
+#include "app/PumpWait.h"
 #include "app/WorkLog.h"
 #include "hostlink/HostEndpoint.h"
+#include "support/EventPump.h"
 #include "text/Gbk.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +12,7 @@
 
 using namespace hostlink;
 using hostlink_test::TempRuntime;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -52,7 +55,7 @@ std::string Received(unsigned handle, int code) {
 class HostLinkTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        hostlink_test::EnsureApp();
+        testsupport::EnsureCoreApplication();
         std::string reason;
         ASSERT_TRUE(endpoint.Open(rt.path, own, reason)) << reason;
     }
@@ -60,7 +63,7 @@ protected:
     // Posts a message to the relay's window as the host does and lets it be handled.
     void Deliver(std::uint32_t first, std::int32_t code, std::size_t expectLines) {
         ASSERT_TRUE(PostMessage(rt.path, own, {first, code}));
-        ASSERT_TRUE(hostlink_test::PumpUntil([&] { return log.LineCount() >= expectLines; }));
+        ASSERT_TRUE(testsupport::PumpUntil([&] { return log.LineCount() >= expectLines; }, 2s));
         app::PumpWait(0, 10); // anything more would show now
     }
 

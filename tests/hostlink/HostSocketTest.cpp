@@ -1,5 +1,7 @@
 #include "hostlink/HostSocket.h"
 #include "HostlinkTestSupport.h"
+#include "support/Leftovers.h"
+#include "text/Files.h"
 
 #include <cstring>
 #include <gtest/gtest.h>
@@ -138,4 +140,23 @@ TEST(HostSocket, StaleSocketFileOfACrashedProcessIsNoWindowAndIsReplaced) {
     ASSERT_EQ(s.Open(rt.path, 56), "");
     EXPECT_TRUE(PostMessage(rt.path, 56, {3, 3}));
     EXPECT_TRUE(s.Receive());
+}
+
+TEST(HostSocket, OnlyWindowsOfEndedProcessesAreRemoved) {
+    TempRuntime rt;
+    const unsigned dead = static_cast<unsigned>(testsupport::DeadPid());
+    using testsupport::LeaveStaleSocket;
+    ASSERT_TRUE(LeaveStaleSocket(WindowPath(rt.path, dead)));
+    ASSERT_TRUE(LeaveStaleSocket(WindowPath(rt.path, static_cast<unsigned>(::getppid()))));
+    ASSERT_TRUE(LeaveStaleSocket(rt.path + "/win-x" + std::to_string(dead)));
+    text::WriteFileAtomic(WindowPath(rt.path, dead + 1000000), "not a socket");
+    HostSocket live; // a host's window whose handle is no process id
+    ASSERT_EQ(live.Open(rt.path, 4000000000u), "");
+
+    EXPECT_EQ(RemoveDeadWindows(rt.path), 1);
+    EXPECT_FALSE(text::FileExists(WindowPath(rt.path, dead)));
+    EXPECT_TRUE(text::FileExists(WindowPath(rt.path, static_cast<unsigned>(::getppid()))));
+    EXPECT_TRUE(text::FileExists(rt.path + "/win-x" + std::to_string(dead)));
+    EXPECT_TRUE(text::FileExists(WindowPath(rt.path, dead + 1000000)));
+    EXPECT_TRUE(WindowExists(rt.path, 4000000000u));
 }

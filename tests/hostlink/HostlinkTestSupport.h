@@ -1,14 +1,9 @@
-// Shared pieces of the host link tests: a private runtime directory, the application object and
-// pumping the event loop until something has happened.
+// A private runtime directory for the host link tests.
 #pragma once
 
-#include "app/PumpWait.h"
+#include "support/TempDir.h"
 
-#include <QCoreApplication>
-#include <chrono>
 #include <cstdlib>
-#include <filesystem>
-#include <functional>
 #include <optional>
 #include <string>
 
@@ -18,8 +13,6 @@ namespace hostlink_test {
 class TempRuntime {
 public:
     TempRuntime() {
-        char tmpl[] = "/tmp/dcr-hostlink-XXXXXX";
-        path = ::mkdtemp(tmpl);
         const char* old = std::getenv("DCRELAY_RUNTIME_DIR");
         if (old != nullptr) {
             saved_ = old;
@@ -32,36 +25,15 @@ public:
         } else {
             ::unsetenv("DCRELAY_RUNTIME_DIR");
         }
-        std::filesystem::remove_all(path);
     }
     TempRuntime(const TempRuntime&) = delete;
     TempRuntime& operator=(const TempRuntime&) = delete;
 
-    std::string path;
+    testsupport::TempDir dir{"dcr-hostlink"};
+    std::string path = dir.path.substr(0, dir.path.size() - 1); // without the final '/'
 
 private:
     std::optional<std::string> saved_;
 };
-
-inline void EnsureApp() {
-    static int argc = 1;
-    static char name[] = "test_hostlink";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication* app =
-        QCoreApplication::instance() ? nullptr : new QCoreApplication(argc, argv);
-    (void)app;
-}
-
-// Handles events until `done` holds or `limitMs` has passed; true when it holds.
-inline bool PumpUntil(const std::function<bool()>& done, int limitMs = 2000) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        app::PumpWait(0, 2);
-    }
-    return true;
-}
 
 } // namespace hostlink_test

@@ -4,6 +4,7 @@
 
 #include "app/PumpWait.h"
 #include "app/WorkLog.h"
+#include "baselink/xyTypeConv.h"
 #include "menu/DownloadImage.h"
 #include "menu/MenuTestSupport.h"
 #include "support/EventPump.h"
@@ -24,19 +25,15 @@ using Ms = DownloadPacing::Ms;
 
 namespace {
 
-// Distinct tiny pauses, so that the scripted wait knows which one it is spending.
-constexpr Ms kBeforeCycle{1}, kAfterBlockZero{2}, kAfterPacket{3}, kStopWait{4}, kReadyWait{5};
+// The production pauses (the opening one without its random part); the scripted wait tells them
+// apart and spends none of them.
+constexpr Ms kBeforeCycle{1000}, kAfterBlockZero{2000}, kAfterPacket{90}, kStopWait{5000},
+    kReadyWait{500};
 
 const std::string kStartFrameHex = "AA330000000455AA5AA501FE";
 
 std::string ToHexText(const std::string& bytes) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string hex;
-    for (unsigned char c : bytes) {
-        hex += digits[c >> 4];
-        hex += digits[c & 15];
-    }
-    return hex;
+    return HexCodec::BytesToHex(bytes);
 }
 
 // The hex text followed by the 16-bit sum of its bytes, big-endian.
@@ -130,12 +127,7 @@ struct DownloadTest : ::testing::Test {
 
     DownloadBroadcast& Make(bool debugLogging = false) {
         DownloadPacing pacing;
-        pacing.beforeCycle = kBeforeCycle;
         pacing.beforeCycleRandom = 0;
-        pacing.afterBlockZero = kAfterBlockZero;
-        pacing.afterPacket = kAfterPacket;
-        pacing.stopWait = kStopWait;
-        pacing.readyWait = kReadyWait;
         scripted.everyWait = [this](unsigned ms) {
             const Ms d{ms};
             waits.push_back(d);
@@ -229,16 +221,6 @@ TEST(DownloadBlocks, PacketBytesAsWrittenOut) {
     EXPECT_EQ(PacketHex(0xFFFF, 0xFFFF, std::string(64, '\xFF')), ffs);
     EXPECT_EQ(PacketHex(1, 0, std::string(64, '\x11')).size(), download::kPacketSize * 2);
     EXPECT_EQ(ToHexText(download::StartFrame()), kStartFrameHex);
-}
-
-TEST(DownloadPacingTest, ProductionValues) {
-    DownloadPacing p;
-    EXPECT_EQ(p.beforeCycle, 1000ms);
-    EXPECT_EQ(p.beforeCycleRandom, 800u);
-    EXPECT_EQ(p.afterBlockZero, 2000ms);
-    EXPECT_EQ(p.afterPacket, 90ms);
-    EXPECT_EQ(p.stopWait, 5000ms);
-    EXPECT_EQ(p.readyWait, 500ms);
 }
 
 // Production pacing: every opening pause lies in 1000 .. 1799 ms, and the random part really

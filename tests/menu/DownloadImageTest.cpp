@@ -42,14 +42,21 @@ bool AllFf(const std::string& s, std::size_t from, std::size_t to) {
 
 } // namespace
 
-TEST(ImageLayout, AreasAreContiguousAndHoldTheirCapacity) {
-    const std::size_t offsets[] = {0x00000, 0xA0000, 0xA8000, 0xA9000, 0xB1000, 0xB2000, 0xB3000};
-    const std::size_t capacities[] = {5120, 1024, 128, 1024, 128, 128, 416};
-    for (std::size_t i = 0; i < kImageAreas.size(); ++i) {
-        EXPECT_EQ(kImageAreas[i].offset, offsets[i]);
-        EXPECT_EQ(kImageAreas[i].capacity(), capacities[i]);
+// Each section file goes to its place in the image and may fill its area, not one byte more.
+TEST(BuildImage, EachSectionFillsItsAreaAndNoMore) {
+    const std::size_t bounds[] = {0, 0xA0000, 0xA8000, 0xA9000, 0xB1000, 0xB2000, 0xB3000, 0xC0000};
+    std::array<std::string, 7> sections;
+    for (std::size_t i = 0; i < sections.size(); ++i) {
+        sections[i] = std::string(bounds[i + 1] - bounds[i], static_cast<char>('1' + i));
     }
-    EXPECT_EQ(kImageSize, 786432u);
+    const std::string image = BuildImage(sections);
+    ASSERT_EQ(image.size(), 786432u);
+    for (std::size_t i = 0; i < sections.size(); ++i) {
+        EXPECT_EQ(image.substr(bounds[i], sections[i].size()), sections[i]) << i;
+        std::array<std::string, 7> over = sections;
+        over[i] += 'x';
+        EXPECT_THROW(BuildImage(over), PackError) << i;
+    }
 }
 
 TEST(PrepareDownload, MissingTablesInTheirOrder) {

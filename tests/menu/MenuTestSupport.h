@@ -1,11 +1,10 @@
 // Helpers shared by the menu tests: a scratch menu directory and byte notation.
 #pragma once
 
+#include "support/TempDir.h"
 #include "text/Files.h"
 #include "text/Gbk.h"
 
-#include <cstdlib>
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
@@ -35,14 +34,7 @@ inline std::string Ffs(std::size_t n) {
     return std::string(n, '\xFF');
 }
 
-struct MenuDir {
-    std::string path;
-    MenuDir() {
-        char tmpl[] = "/tmp/dcr-menu-XXXXXX";
-        path = std::string(::mkdtemp(tmpl)) + "/";
-    }
-    ~MenuDir() { std::filesystem::remove_all(path); }
-
+struct MenuDir : testsupport::TempDir {
     // Writes GBK lines joined by CR LF (with a final CR LF when there is any line).
     void Table(const std::string& name, const std::vector<std::string>& gbkLines) const {
         std::string bytes;

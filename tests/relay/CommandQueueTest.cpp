@@ -62,7 +62,7 @@ TEST_F(QueueTest, FirstRequestGoesToTheHostAtOnce) {
     EXPECT_EQ(host.notified, std::vector<std::string>{ZzccRecord(1)});
     EXPECT_EQ(waits.waits, std::vector<unsigned>{10});
     ASSERT_EQ(queue.Size(), 1u);
-    EXPECT_EQ(queue.Head().Operation, "9");
+    EXPECT_EQ(queue.Head().Operation, 9);
     EXPECT_EQ(queue.Head().Address, "0201");
     EXPECT_EQ(queue.Head().Handheld, "1");
     EXPECT_EQ(queue.Head().Time, kTime);

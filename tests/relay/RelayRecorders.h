@@ -4,13 +4,12 @@
 #include "baselink/PdaReplySender.h"
 #include "relay/RelayInterfaces.h"
 #include "support/ScriptedWaits.h"
+#include "support/TempDir.h"
 #include "text/Files.h"
 
-#include <filesystem>
 #include <functional>
 #include <map>
 #include <ostream>
-#include <stdlib.h>
 #include <string>
 #include <vector>
 
@@ -77,18 +76,8 @@ public:
 
 using testsupport::ScriptedWaits;
 
-class TempDir {
-public:
-    TempDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "relaytest-XXXXXX").string();
-        path_ = ::mkdtemp(tmpl.data());
-    }
-    ~TempDir() { std::filesystem::remove_all(path_); }
-    // With a final '/', as ExchangeDir holds it.
-    std::string Dir() const { return path_ + "/"; }
-
-private:
-    std::string path_;
+struct TempDir : testsupport::TempDir {
+    std::string Dir() const { return path; } // with a final '/', as ExchangeDir holds it
 };
 
 } // namespace relaytest

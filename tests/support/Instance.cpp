@@ -4,20 +4,11 @@
 #include "text/Files.h"
 #include "text/Gbk.h"
 
-#include <cstdlib>
-#include <filesystem>
-#include <stdexcept>
-
 namespace fs = std::filesystem;
 
 namespace testsupport {
 
 Instance::Instance(const InstanceSettings& settings) {
-    char tmpl[] = "/tmp/dcr-inst-XXXXXX";
-    if (::mkdtemp(tmpl) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    dir_ = std::string(tmpl) + "/";
     fs::create_directories(dir_ + "txt");
     fs::create_directories(dir_ + "ports");
     fs::create_directories(dir_ + "x");
@@ -32,11 +23,6 @@ Instance::Instance(const InstanceSettings& settings) {
     fs::create_symlink(BaseSim::BuiltProgram("dcrelay"), Relay());
     ::setenv("DCRELAY_RUNTIME_DIR", RuntimeDir().c_str(), 1);
     WriteSettings(settings);
-}
-
-Instance::~Instance() {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
 }
 
 void Instance::WriteSettings(const InstanceSettings& s) {

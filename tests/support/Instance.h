@@ -4,6 +4,8 @@
 // its children).
 #pragma once
 
+#include "support/TempDir.h"
+
 #include <array>
 #include <string>
 #include <vector>
@@ -22,7 +24,6 @@ struct InstanceSettings {
 class Instance {
 public:
     explicit Instance(const InstanceSettings& settings = {});
-    ~Instance();
     Instance(const Instance&) = delete;
     Instance& operator=(const Instance&) = delete;
 
@@ -38,7 +39,8 @@ public:
     void WriteRegistry(const std::vector<std::vector<std::string>>& stations);
 
 private:
-    std::string dir_;
+    TempDir temp_{"dcr-inst"};
+    std::string dir_ = temp_.path;
 };
 
 } // namespace testsupport

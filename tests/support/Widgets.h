@@ -1,4 +1,5 @@
-// Helpers for widget tests, offscreen: one QApplication, and answering modal dialogs.
+// Helpers for widget tests, offscreen (their main is WidgetTestMain.cpp): answering modal
+// dialogs, and clearing the end of the program between tests.
 #pragma once
 
 #include <QString>
@@ -14,7 +15,7 @@ inline void PrintTo(const QString& s, std::ostream* os) {
 
 namespace testsupport {
 
-// Creates the process's QApplication on first use; call before anything else needs Qt.
+// A QApplication for widget tests that have no main of their own; it is never destroyed.
 void EnsureWidgetApplication();
 
 // After a test that ended the program (QCoreApplication::exit, which also makes every later

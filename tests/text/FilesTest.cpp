@@ -1,24 +1,13 @@
 #include "text/Files.h"
+#include "support/Leftovers.h"
+#include "support/TempDir.h"
 
-#include <cstdlib>
-#include <filesystem>
 #include <gtest/gtest.h>
 
 using namespace text;
 namespace fs = std::filesystem;
 
-namespace {
-
-struct TempDir {
-    std::string path;
-    TempDir() {
-        char tmpl[] = "/tmp/dcr-files-XXXXXX";
-        path = std::string(::mkdtemp(tmpl)) + "/";
-    }
-    ~TempDir() { fs::remove_all(path); }
-};
-
-} // namespace
+using testsupport::TempDir;
 
 TEST(Files, AtomicWriteReplacesWholeAndLeavesNoTemporary) {
     TempDir d;
@@ -57,6 +46,31 @@ TEST(Files, FindNoCasePrefersExactThenAnyCase) {
     EXPECT_EQ(FindNoCase(d.path, "txt"), d.path + "Txt");
     EXPECT_TRUE(DirectoryExists(d.path + "Txt"));
     EXPECT_FALSE(FileExists(d.path + "Txt"));
+}
+
+TEST(Files, OnlyTemporariesOfEndedWritersAreRemoved) {
+    TempDir d;
+    const std::string dead = ".dcrelay-" + std::to_string(testsupport::DeadPid());
+    const std::string self = ".dcrelay-" + std::to_string(::getpid());
+    const std::vector<std::string> leftovers{dead + "-a1B2c3", ".dcrelay-Zx9k2Q"};
+    const std::vector<std::string> others{self + "-a1B2c3", dead + "-a1B2c",  dead + "-a1B2c3.txt",
+                                          dead + "_a1B2c3", "dcrelay-Zx9k2Q", "T1.txt"};
+    for (const auto& name : leftovers) {
+        WriteFileAtomic(d.path + name, "x");
+    }
+    for (const auto& name : others) {
+        WriteFileAtomic(d.path + name, "x");
+    }
+    fs::create_symlink(d.path + "T1.txt", d.path + dead + "-linkTo"); // not a file of ours
+
+    EXPECT_EQ(RemoveLeftoverTemporaries(d.path), 2);
+    for (const auto& name : leftovers) {
+        EXPECT_FALSE(fs::exists(d.path + name)) << name;
+    }
+    for (const auto& name : others) {
+        EXPECT_TRUE(fs::exists(d.path + name)) << name;
+    }
+    EXPECT_TRUE(fs::is_symlink(d.path + dead + "-linkTo"));
 }
 
 TEST(Files, DirName) {

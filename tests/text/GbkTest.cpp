@@ -74,3 +74,10 @@ TEST(Gbk, FixedTextsAreConvertedOnceAndStayPut) {
     EXPECT_EQ(&a, &Fixed("成功"));
     EXPECT_EQ(a, "\xB3\xC9\xB9\xA6");
 }
+
+TEST(Gbk, NamesCompareWithoutCaseButTwoByteCharactersExactly) {
+    EXPECT_TRUE(EqualsNoCase("Com1", "cOM1"));
+    EXPECT_FALSE(EqualsNoCase("\xB0\x41", "\xB0\x61")); // two characters, not one in two cases
+    EXPECT_TRUE(LessNoCase{}("com1", "COM2"));
+    EXPECT_FALSE(LessNoCase{}("COM1", "com1"));
+}

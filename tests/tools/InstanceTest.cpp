@@ -7,6 +7,7 @@
 #include "baselink/SerialPlatform.h"
 #include "support/BaseSim.h"
 #include "support/Instance.h"
+#include "support/TempDir.h"
 #include "text/Files.h"
 
 #include <gmock/gmock.h>
@@ -56,13 +57,9 @@ CheckRun RunCheck(const std::string& dir) {
     return run;
 }
 
-std::string TempDir() {
-    char tmpl[] = "/tmp/dcr-instance-XXXXXX";
-    return std::string(::mkdtemp(tmpl)) + "/";
-}
-
 TEST(InstanceSetup, CreateCopiesTheExamplesOnceAndNeverOverwrites) {
-    const std::string dir = TempDir() + "inst/";
+    const testsupport::TempDir temp, plainTemp;
+    const std::string dir = temp.path + "inst/";
     const std::string relay = BaseSim::BuiltProgram("dcrelay");
     instance::CreateInstance({dir, relay, kExamples, true});
     EXPECT_EQ(fs::read_symlink(dir + "dcrelay"), relay);
@@ -77,15 +74,14 @@ TEST(InstanceSetup, CreateCopiesTheExamplesOnceAndNeverOverwrites) {
     EXPECT_EQ(text::ReadFile(dir + "dcfilepath.ini"), "[Menu]\r\nCOM1=COM3\r\n");
     EXPECT_EQ(text::ReadFile(dir + "txt/py.txt"), "own");
 
-    const std::string plain = TempDir();
+    const std::string& plain = plainTemp.path;
     instance::CreateInstance({plain, relay, kExamples, false});
     EXPECT_TRUE(fs::is_empty(plain + "txt")) << "the example menu only when asked";
-    fs::remove_all(fs::path(dir).parent_path().parent_path());
-    fs::remove_all(plain);
 }
 
 TEST(InstanceSetup, LinkOffersTheStableNameOfAnAdapter) {
-    const std::string dir = TempDir();
+    const testsupport::TempDir temp;
+    const std::string& dir = temp.path;
     fs::create_directory(dir + "ports");
     fs::create_directory(dir + "by-id");
     const std::string device = dir + "ttyUSB0";
@@ -101,7 +97,6 @@ TEST(InstanceSetup, LinkOffersTheStableNameOfAnAdapter) {
     EXPECT_THROW(instance::LinkPort(dir, "../COM1", device, false), instance::SetupError);
     EXPECT_THROW(instance::LinkPort(dir, "COM2", dir + "ttyUSB9", false), instance::SetupError);
     EXPECT_FALSE(fs::exists(fs::symlink_status(dir + "ports/COM2")));
-    fs::remove_all(dir);
 }
 
 TEST(InstanceSetup, PermissionAdviceNamesTheGroupThatGrantsTheDevice) {
@@ -118,7 +113,8 @@ TEST(InstanceSetup, PermissionAdviceNamesTheGroupThatGrantsTheDevice) {
 }
 
 TEST(InstanceSetup, DryPackCountsRecordsAgainstCapacity) {
-    const std::string dir = TempDir();
+    const testsupport::TempDir temp;
+    const std::string& dir = temp.path;
     for (const auto& e : fs::directory_iterator(kExamples + "/menu")) {
         if (e.path().extension() == ".txt") {
             fs::copy_file(e.path(), dir + e.path().filename().string());
@@ -144,7 +140,6 @@ TEST(InstanceSetup, DryPackCountsRecordsAgainstCapacity) {
     EXPECT_EQ(counts[6].records, 417u);
     EXPECT_THAT(counts[6].problem, HasSubstr("too many records"));
     EXPECT_THAT(counts[4].problem, HasSubstr("missing"));
-    fs::remove_all(dir);
 }
 
 // --- the check on temporary installations ---------------------------------------------------

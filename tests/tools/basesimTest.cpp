@@ -1,13 +1,14 @@
 // dcrelay-basesim end to end: the program runs as a child, the test stands where the relay would,
 // on the far side of its pseudo-terminal, opened through the link with plain termios.
 #include "support/BaseSim.h"
+#include "BaseSimFrames.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
@@ -28,22 +29,9 @@ const std::string kWorkedRequest =
 const std::string kWorkedReply = "AA32026C00132916150000004C6C4F4B03008097616263AABB054B";
 const std::string kFailedReply = "AA32026C0010FFFFFFFFFFFF4C6C4E4F0000FFFFAABB0AB2";
 
-std::string Hex(const std::string& bytes) {
-    static const char d[] = "0123456789ABCDEF";
-    std::string h;
-    for (unsigned char c : bytes) {
-        h += d[c >> 4];
-        h += d[c & 15];
-    }
-    return h;
-}
-
+using basesim::Hex;
 std::string Bytes(const std::string& hex) {
-    std::string b;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-        b += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-    }
-    return b;
+    return *basesim::ParseHex(hex);
 }
 
 std::string Packet(int count, int block, char fill) {
@@ -54,10 +42,7 @@ std::string Packet(int count, int block, char fill) {
     p += static_cast<char>(block >> 8);
     p += static_cast<char>(block & 0xFF);
     p += std::string(64, fill);
-    unsigned sum = 0;
-    for (unsigned char c : p) {
-        sum += c;
-    }
+    const unsigned sum = basesim::Sum16(p);
     p += static_cast<char>((sum >> 8) & 0xFF);
     p += static_cast<char>(sum & 0xFF);
     return p;
@@ -116,16 +101,8 @@ private:
 
 class BaseSimTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/basesim-test-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        link_ = dir_ + "/COM1";
-    }
-    void TearDown() override {
-        sim_.reset();
-        std::system(("rm -rf '" + dir_ + "'").c_str());
-    }
+    void SetUp() override { link_ = dir_.File("COM1"); }
+    void TearDown() override { sim_.reset(); }
     // Starts the simulator with a link in the test directory and opens the device through it.
     void Start(std::vector<std::string> args) {
         args.insert(args.begin(), {"--link", link_});
@@ -136,7 +113,7 @@ protected:
     }
     std::optional<SimLine> Frame(const std::string& kind) { return sim_->WaitForKind(kind, 2s); }
 
-    std::string dir_;
+    testsupport::TempDir dir_{"basesim-test"};
     std::string link_;
     std::unique_ptr<BaseSim> sim_;
     std::unique_ptr<Device> device_;
@@ -262,7 +239,7 @@ TEST_F(BaseSimTest, StartFrameGetsABroadcastNotice) {
 }
 
 TEST_F(BaseSimTest, PacketsRebuildTheImage) {
-    std::string image = dir_ + "/rebuilt.bin";
+    std::string image = dir_.File("rebuilt.bin");
     Start({"--image-out", image, "--image-size", "256"});
     device_->Write(Packet(2, 0, 'a'));
     device_->Write(Packet(2, 2, 'c'));
@@ -360,7 +337,7 @@ TEST_F(BaseSimTest, LinkIsReplacedAndRemovedOnEveryWayOut) {
 }
 
 TEST_F(BaseSimTest, ScriptRunsWithItsWaitsAndEndsTheProgram) {
-    std::string script = dir_ + "/script.txt";
+    std::string script = dir_.File("script.txt");
     std::ofstream(script) << "# a log-in, then a notice\n"
                              "req 108 DL t=291615000000 \"CNS0090008000 999     \"\r\n"
                              "\n"

@@ -4,7 +4,7 @@
 // their own, so that the simulator can judge what the relay sends.
 #pragma once
 
-#include "BaseSimJson.h"
+#include "JsonLine.h"
 
 #include <cstdint>
 #include <optional>
@@ -14,6 +14,7 @@
 namespace basesim {
 
 using Bytes = std::string; // raw bytes
+using simjson::JsonLine;
 
 // --- check values, written independently of the relay's codec ---
 std::uint16_t Sum16(std::string_view bytes);

@@ -6,6 +6,7 @@
 #include "support/BaseSim.h"
 #include "text/Files.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -56,6 +57,11 @@ void MakeInstance(const Options& o) {
         }
     }
     fs::create_symlink(fs::absolute(o.bin + "/dcrelay"), o.dir + "/dcrelay");
+    std::FILE* ini = std::fopen((o.dir + "/dcfilepath.ini").c_str(), "ab");
+    if (ini) { // the support switch: the work log also goes to logs/
+        std::fputs("[Support]\r\nlogfile=1\r\n", ini);
+        std::fclose(ini);
+    }
     fs::create_directory(o.dir + "/rt");
     fs::permissions(o.dir + "/rt", fs::perms::owner_all, fs::perm_options::replace);
 }
@@ -177,6 +183,15 @@ int main(int argc, char** argv) {
     Step(status == 0, "the host closes the relay; it ends with status 0",
          "status " + std::to_string(status));
     base.Stop();
+
+    std::size_t lines = 0;
+    std::error_code error;
+    for (const auto& day : fs::directory_iterator(o.dir + "/logs", error)) {
+        const std::string text = text::ReadFile(day.path().string()).value_or("");
+        lines += static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+    }
+    Step(lines > 0, "the work-log file in logs/ holds the service",
+         std::to_string(lines) + " lines");
 
     std::printf("%s: %d step(s) failed\n", failures == 0 ? "demo passed" : "demo FAILED", failures);
     return failures == 0 ? 0 : 1;

@@ -3,7 +3,6 @@
 #include "text/Gbk.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <stdexcept>
 
 namespace hostsim {
@@ -64,6 +63,14 @@ std::string DecodeText(std::string_view text) {
     return out;
 }
 
+std::optional<std::pair<std::string, std::string>> SplitRule(const std::string& rule) {
+    const std::size_t eq = rule.find('=');
+    if (eq == std::string::npos) {
+        return std::nullopt;
+    }
+    return std::make_pair(rule.substr(0, eq), DecodeText(rule.substr(eq + 1)));
+}
+
 RequestHeader ParseRequestHeader(std::string_view requestFile) {
     RequestHeader h;
     h.line = FirstLine(requestFile);
@@ -122,51 +129,6 @@ std::optional<std::string> ReplyRules::BodyFor(const std::string& mnemonic) cons
         return it->second;
     }
     return default_;
-}
-
-std::string JsonString(std::string_view utf8) {
-    std::string out = "\"";
-    for (char c : utf8) {
-        unsigned char u = static_cast<unsigned char>(c);
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (u < 0x20 || u == 0x7F) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", u);
-                out += buf;
-            } else {
-                out += c;
-            }
-        }
-    }
-    return out + "\"";
-}
-
-std::string Hex(std::string_view bytes) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(bytes.size() * 2);
-    for (char c : bytes) {
-        unsigned char u = static_cast<unsigned char>(c);
-        out += kDigits[u >> 4];
-        out += kDigits[u & 15];
-    }
-    return out;
 }
 
 } // namespace hostsim

@@ -1,11 +1,11 @@
-// The host simulator's reply rules and output helpers, kept apart from its process handling so
-// that they can be tested on their own.
+// The host simulator's reply rules: reply texts as given, request headers and reply files.
 #pragma once
 
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace hostsim {
 
@@ -13,6 +13,9 @@ namespace hostsim {
 // escapes \n (a line break, written CR LF), \r, \t, \\ and \xHH (one byte, taken as it is).
 // Throws std::invalid_argument on a bad escape or a character without a GBK form.
 std::string DecodeText(std::string_view text);
+
+// A rule "MNEMONIC=TEXT": the mnemonic and the decoded body, or nothing without '='.
+std::optional<std::pair<std::string, std::string>> SplitRule(const std::string& rule);
 
 // The header line of a request record: the mnemonic padded to five characters, then the
 // handheld number. An empty request file has an empty mnemonic.
@@ -52,10 +55,5 @@ private:
     std::optional<std::string> default_;
     std::map<std::string, std::string> byMnemonic_;
 };
-
-// A JSON string literal of UTF-8 text (quotes and control characters escaped).
-std::string JsonString(std::string_view utf8);
-// Bytes as upper-case hexadecimal digits.
-std::string Hex(std::string_view bytes);
 
 } // namespace hostsim

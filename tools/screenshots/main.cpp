@@ -16,8 +16,11 @@
 #include "text/Gbk.h"
 
 #include <QApplication>
+#include <QHelpEvent>
 #include <QComboBox>
 #include <QListWidget>
+#include <QPainter>
+#include <QPixmap>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
@@ -37,6 +40,26 @@ void Save(QWidget& widget, const std::string& name) {
     QCoreApplication::sendPostedEvents(); // pending layout changes first
     const std::string path = outDir + "/" + name;
     bool ok = widget.grab().save(QString::fromStdString(path));
+    std::printf("%s %s\n", ok ? "wrote" : "FAILED", path.c_str());
+    failures += ok ? 0 : 1;
+}
+
+// The user page with the detail tooltip of the selected handheld drawn where it shows.
+void SaveListDetail(desktop::TForm1& window) {
+    QListWidget* list = window.ListView1;
+    const QPoint at = list->visualItemRect(list->item(1)).center();
+    QHelpEvent help(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
+    QCoreApplication::sendEvent(list->viewport(), &help);
+    QCoreApplication::processEvents();
+    QPixmap shot = window.grab();
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (top->inherits("QTipLabel") && top->isVisible()) {
+            QPainter painter(&shot);
+            painter.drawPixmap(window.mapFromGlobal(top->pos()), top->grab());
+        }
+    }
+    const std::string path = outDir + "/list-detail.png";
+    const bool ok = shot.save(QString::fromStdString(path));
     std::printf("%s %s\n", ok ? "wrote" : "FAILED", path.c_str());
     failures += ok ? 0 : 1;
 }
@@ -69,7 +92,9 @@ void ShootDownload(desktop::TForm1& window, app::MainController& controller) {
     Save(window, "main-download.png");
 
     desktop::Tfrm_OpLog viewer(&window);
-    viewer.AddRecord({"02", "007", "DL", "CNS0090008000"}); // the system keeps none; a sample
+    for (const auto& record : app::RecordsOf(controller.Records().Records(), "02", "007")) {
+        viewer.AddRecord(record);
+    }
     viewer.show();
     Save(viewer, "oplog.png");
     desktop::Tfrm_tishi prompt(&window);
@@ -110,12 +135,15 @@ int main(int argc, char** argv) {
     base.Send("req 7 DL t=120000000000 CNS0090008000 999     ");
     testsupport::PumpUntil(
         [&] { return controller.HandheldPage().TreeView1[0].Children[1].State == 2; }, 5s);
+    base.Send("req 7 0x4B x"); // a refused request: its answer is recorded and counted
+    testsupport::PumpUntil([&] { return controller.Records().Records().size() >= 2; }, 5s);
     controller.SelectStation(0); // the list shows the log-in once refilled
     window.ListView1->setCurrentRow(1);
     testsupport::PumpFor(300ms); // the log's last lines reach its text area
 
     window.PageControl1->setCurrentIndex(0);
     Save(window, "main-user.png");
+    SaveListDetail(window);
     window.PageControl1->setCurrentIndex(2);
     Save(window, "main-log.png");
     ShootSettings(window, controller, inst.Dir());

@@ -1,18 +1,22 @@
-// One flat JSON object per output line: keys in the order they are added, values are strings,
-// integers or Booleans. Strings must be UTF-8; control characters are escaped.
+// One flat JSON object per output line, as the simulators print their events: keys in the order
+// they are added, values are strings, integers, milliseconds or Booleans. Strings must be UTF-8;
+// control characters are escaped.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
-namespace basesim {
+namespace simjson {
 
 class JsonLine {
 public:
     JsonLine& Str(std::string_view key, std::string_view value);
     JsonLine& Int(std::string_view key, std::int64_t value);
     JsonLine& Bool(std::string_view key, bool value);
+    JsonLine& Ms(std::string_view key, double milliseconds); // three decimals
+    JsonLine& Strings(std::string_view key, const std::vector<std::string>& values);
     // The object text, without a line end.
     std::string Text() const { return body_ + "}"; }
 
@@ -21,6 +25,7 @@ private:
     std::string body_ = "{";
 };
 
+// The text between the quotes of a JSON string.
 std::string JsonEscape(std::string_view utf8);
 
-} // namespace basesim
+} // namespace simjson

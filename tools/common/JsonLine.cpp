@@ -1,8 +1,8 @@
-#include "BaseSimJson.h"
+#include "JsonLine.h"
 
 #include <cstdio>
 
-namespace basesim {
+namespace simjson {
 
 std::string JsonEscape(std::string_view utf8) {
     std::string out;
@@ -58,4 +58,22 @@ JsonLine& JsonLine::Bool(std::string_view key, bool value) {
     return *this;
 }
 
-} // namespace basesim
+JsonLine& JsonLine::Ms(std::string_view key, double milliseconds) {
+    Key(key);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.3f", milliseconds);
+    body_ += buf;
+    return *this;
+}
+
+JsonLine& JsonLine::Strings(std::string_view key, const std::vector<std::string>& values) {
+    Key(key);
+    body_ += '[';
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        body_ += (i ? ",\"" : "\"") + JsonEscape(values[i]) + '"';
+    }
+    body_ += ']';
+    return *this;
+}
+
+} // namespace simjson

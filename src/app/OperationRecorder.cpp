@@ -1,0 +1,145 @@
+#include "app/OperationRecorder.h"
+
+#include "app/TimeOfDay.h"
+#include "relay/OperationNames.h"
+#include "relay/PdaRequest.h"
+#include "text/Gbk.h"
+
+#include <string_view>
+
+namespace app {
+
+namespace {
+
+constexpr std::size_t kSummaryBytes = 48;
+constexpr std::size_t kReplyBytes = 812;
+constexpr int kOrderOperation = 7;
+constexpr std::size_t kOrderFixedPart = 24; // the item count is its last byte
+constexpr std::size_t kOrderItemSize = 28;
+constexpr int kOrderItemsShown = 3;
+
+bool IsGbkPair(std::string_view s, std::size_t i) {
+    const auto lead = static_cast<unsigned char>(s[i]);
+    if (lead < 0x81 || lead > 0xFE || i + 1 >= s.size()) {
+        return false;
+    }
+    const auto trail = static_cast<unsigned char>(s[i + 1]);
+    return trail >= 0x40 && trail <= 0xFE && trail != 0x7F;
+}
+
+// The text on one line: each run of control bytes becomes one blank; cut whole characters at
+// maxBytes, "..." marking the cut.
+std::string Readable(std::string_view s, std::size_t maxBytes) {
+    std::string out;
+    for (std::size_t i = 0; i < s.size();) {
+        const std::size_t width = IsGbkPair(s, i) ? 2 : 1;
+        if (out.size() + width > maxBytes) {
+            return text::TrimRight(out) + "...";
+        }
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (width == 1 && (c < 0x20 || c == 0x7F)) {
+            if (out.empty() || out.back() != ' ') {
+                out += ' ';
+            }
+        } else {
+            out.append(s.substr(i, width));
+        }
+        i += width;
+    }
+    return text::Trim(out);
+}
+
+std::string Field(std::string_view data, std::size_t from, std::size_t length) {
+    return from < data.size() ? text::Trim(Readable(data.substr(from, length), length)) : "";
+}
+
+std::string OrderSummary(std::string_view data) {
+    const int count =
+        data.size() >= kOrderFixedPart ? static_cast<unsigned char>(data[kOrderFixedPart - 1]) : 0;
+    std::string out = text::Fixed("共") + std::to_string(count) + text::Fixed("项");
+    for (int item = 0; item < count && item < kOrderItemsShown; ++item) {
+        const std::size_t at = kOrderFixedPart + static_cast<std::size_t>(item) * kOrderItemSize;
+        out += ' ' + Field(data, at, 5) + text::Fixed("×") + Field(data, at + 5, 4);
+    }
+    return count > kOrderItemsShown ? out + " ..." : out;
+}
+
+std::string TypeOf(int operation) {
+    return relay::IsKnownOperation(operation) ? relay::OperationName(operation)
+                                              : std::to_string(operation);
+}
+
+} // namespace
+
+std::string RequestSummary(int operation, const std::string& data) {
+    return operation == kOrderOperation ? OrderSummary(data) : Readable(data, kSummaryBytes);
+}
+
+std::string ActivityDetail(const HandheldActivity* a) {
+    if (!a) {
+        return text::Fixed("启动以来没有请求");
+    }
+    const std::string status = a->LastStatus.empty() ? text::Fixed("无") : a->LastStatus;
+    return text::Fixed("请求 ") + std::to_string(a->Requests) + text::Fixed(" 次，最近 ") +
+           a->LastSeen + text::Fixed("，上次回复 ") + status + text::Fixed("，拒绝：未注册 ") +
+           std::to_string(a->Unregistered) + text::Fixed(" 次，操作类型错 ") +
+           std::to_string(a->UnknownOperation) + text::Fixed(" 次");
+}
+
+std::function<std::string()> OperationRecorder::TimeOfDayClock() {
+    return [] { return TimeOfDayNow(); };
+}
+
+OperationRecorder::OperationRecorder(PdaReplySender& next, std::function<std::string()> timeOfDay)
+    : next_(next), timeOfDay_(std::move(timeOfDay)) {}
+
+const HandheldActivity* OperationRecorder::ActivityOf(const std::string& baseId,
+                                                      const std::string& handheld3) const {
+    const auto found = activity_.find({baseId, handheld3});
+    return found == activity_.end() ? nullptr : &found->second;
+}
+
+void OperationRecorder::RequestAccepted(const relay::PdaRequest& r) {
+    const std::string time = timeOfDay_();
+    Seen(r, time);
+    Add({r.BaseHex2(), r.Handheld3(), TypeOf(r.Operation),
+         time + ' ' + RequestSummary(r.Operation, r.Data)});
+}
+
+void OperationRecorder::RequestRefused(const relay::PdaRequest& r, Refusal why) {
+    HandheldActivity& a = Seen(r, timeOfDay_());
+    ++(why == Refusal::Unregistered ? a.Unregistered : a.UnknownOperation);
+}
+
+void OperationRecorder::SendPdaReply(int operation, const std::string& addressHex,
+                                     const std::string& handheldDec, const std::string& text,
+                                     const std::string& timeHex, bool success) {
+    next_.SendPdaReply(operation, addressHex, handheldDec, text, timeHex, success);
+    const int high = addressHex.size() == 4 ? text::HexDigitValue(addressHex[2]) : -1;
+    const int low = addressHex.size() == 4 ? text::HexDigitValue(addressHex[3]) : -1;
+    if (high < 0 || low < 0) {
+        return;
+    }
+    const std::string baseId = addressHex.substr(0, 2);
+    relay::PdaRequest address;
+    address.Handheld = static_cast<std::uint8_t>(high * 16 + low);
+    const std::string handheld3 = address.Handheld3();
+    activity_[{baseId, handheld3}].LastStatus = success ? "OK" : "NO";
+    Add({baseId, handheld3, TypeOf(operation), timeOfDay_() + ' ' + Readable(text, kReplyBytes)});
+}
+
+HandheldActivity& OperationRecorder::Seen(const relay::PdaRequest& r, const std::string& time) {
+    HandheldActivity& a = activity_[{r.BaseHex2(), r.Handheld3()}];
+    ++a.Requests;
+    a.LastSeen = time;
+    return a;
+}
+
+void OperationRecorder::Add(OperationRecord record) {
+    records_.push_back(std::move(record));
+    if (records_.size() > kMaxRecords) {
+        records_.pop_front();
+    }
+}
+
+} // namespace app

@@ -1,0 +1,68 @@
+// Brings back a base-station port whose device vanished after it was opened (a USB adapter
+// pulled, a pseudo-terminal whose far end closed): one work-log line names the station and its
+// port, and the port is reopened as soon as a device is there again under the same name. The
+// other stations are not touched.
+#pragma once
+
+#include <QTimer>
+#include <array>
+#include <chrono>
+#include <functional>
+#include <string>
+
+// What the recovery needs of the ports' owner.
+class PortReopener {
+public:
+    virtual ~PortReopener() = default;
+    // False while someone else opens and closes the ports (the base-station scan, the end of the
+    // program); reopening waits until then.
+    virtual bool MayReopen() const = 0;
+    // Brings the slot's port back on its device; false when the device is not there (the port
+    // is then closed).
+    virtual bool ReopenSlot(int slot) = 0;
+    virtual void Log(const std::string& line) = 0;
+};
+
+class PortRecovery {
+public:
+    using Clock = std::chrono::steady_clock;
+    using Now = std::function<Clock::time_point()>;
+
+    // How often a lost port is tried while its device is missing.
+    static constexpr std::chrono::milliseconds kRetryInterval{500};
+    // A port that hangs up again this soon after being reopened is failing: each such relapse
+    // doubles the wait before the next reopening, up to kLongestWait.
+    static constexpr std::chrono::seconds kSettleTime{10};
+    static constexpr std::chrono::seconds kLongestWait{30};
+
+    explicit PortRecovery(PortReopener& owner, Now now = Clock::now);
+
+    // The port of slot 1 to 4, open as portName, hung up. A slot already being recovered is not
+    // logged again.
+    void HungUp(int slot, const std::string& portName);
+    // One round: tries every lost slot whose turn has come. Its timer runs it while a slot is
+    // lost; tests call it directly.
+    void Tick();
+    bool Lost(int slot) const { return SlotAt(slot).lost; }
+
+private:
+    struct Slot {
+        bool lost = false;
+        std::string portName;
+        Clock::time_point nextTry{};
+        Clock::time_point reopenedAt{};
+        bool everReopened = false;
+        Clock::duration backoff{};
+    };
+
+    Slot& SlotAt(int slot) { return slots_[static_cast<std::size_t>(slot - 1)]; }
+    const Slot& SlotAt(int slot) const { return slots_[static_cast<std::size_t>(slot - 1)]; }
+    Clock::duration NextBackoff(const Slot& s, Clock::time_point now) const;
+    void TryReopen(int slot, Clock::time_point now);
+    bool AnyLost() const;
+
+    PortReopener& owner_;
+    Now now_;
+    std::array<Slot, 4> slots_;
+    QTimer timer_;
+};

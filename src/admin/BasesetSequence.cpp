@@ -3,9 +3,11 @@
 #include "baselink/BaseFrame.h"
 #include "baselink/PdaReply.h"
 #include "baselink/xyTypeConv.h"
+#include "text/Decimal.h"
 #include "text/Gbk.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <stdexcept>
 #include <thread>
 
@@ -82,11 +84,11 @@ std::optional<OperatorMessage> BaseSetSequence::Run(int entry, int channel,
     }
     int id = 0;
     try {
-        id = BaseFrame::DecimalToInt(text::Trim(idField));
+        id = static_cast<int>(text::ParseDecimal(text::Trim(idField), {false, 0, INT32_MAX}));
     } catch (const std::invalid_argument& e) {
         return OperatorMessage{MessageKind::Error, e.what()};
     }
-    if (id < 0 || id > kMaxId) {
+    if (id > kMaxId) {
         return OperatorMessage{
             MessageKind::Error,
             text::Fixed("基站ID ") + text::Trim(idField) +

@@ -1,6 +1,7 @@
 #include "admin/BasesetFrames.h"
 
 #include "baselink/xyTypeConv.h"
+#include "text/Decimal.h"
 #include "text/Gbk.h"
 
 #include <cstdio>
@@ -13,9 +14,7 @@ namespace {
 constexpr int kChannelCount = 64;
 
 std::string TwoDigits(int value) {
-    char digits[16];
-    std::snprintf(digits, sizeof digits, "%02d", value);
-    return digits;
+    return text::ZeroPadded(value, 2);
 }
 
 // One clock field as a byte whose two hex digits are the field's two decimal digits.

@@ -3,10 +3,12 @@
 #include "baselink/BaseFrame.h"
 #include "baselink/PdaReply.h"
 #include "baselink/xyTypeConv.h"
-#include "config/AppSettings.h"
+#include "text/Decimal.h"
 #include "text/Gbk.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <stdexcept>
 #include <thread>
 
 namespace admin {
@@ -80,20 +82,21 @@ std::optional<OperatorMessage> BaseSetSequence::Run(int entry, int channel,
     if (text::Trim(idField).empty()) {
         return Plain("请设置基站ID");
     }
-    const auto id = config::DecimalDigitsValue(idField);
-    if (!id) {
-        return OperatorMessage{MessageKind::Error,
-                               "'" + idField + "' is not a valid integer value"};
+    int id = 0;
+    try {
+        id = static_cast<int>(text::ParseDecimal(text::Trim(idField), {false, 0, INT32_MAX}));
+    } catch (const std::invalid_argument& e) {
+        return OperatorMessage{MessageKind::Error, e.what()};
     }
-    if (*id > kMaxId) {
+    if (id > kMaxId) {
         return OperatorMessage{
             MessageKind::Error,
             text::Fixed("基站ID ") + text::Trim(idField) +
-                text::Fixed(" 大于255，信道帧的一个字节放不下；没有发送任何数据。")};
+                text::Fixed(" 不在0到255之间，信道帧的一个字节放不下；没有发送任何数据。")};
     }
     const int slot = entry + 1;
     Send(slot, ClockFrame(clock_()));
-    const std::string channelFrame = ChannelFrame(static_cast<int>(*id), channelByte);
+    const std::string channelFrame = ChannelFrame(id, channelByte);
     channelText_.fill(kNotConnected());
     Send(slot, channelFrame);
     waits_.Wait(0, 900);

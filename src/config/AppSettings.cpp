@@ -1,6 +1,7 @@
 #include "config/AppSettings.h"
 
 #include "config/IniFile.h"
+#include "text/Decimal.h"
 #include "text/Files.h"
 #include "text/Gbk.h"
 
@@ -9,6 +10,9 @@
 namespace config {
 
 namespace {
+
+// The dialog's number fields: digits only, far beyond any ID or number, and no overflow.
+constexpr text::DecimalRule kNumberField{false, 0, 999999999};
 
 constexpr int kMinDelay = 1;
 constexpr int kMaxDelay = 200;
@@ -58,19 +62,11 @@ void LoadSettings(AppSettings& s, const std::string& iniPath,
 }
 
 std::optional<unsigned long> DecimalDigitsValue(const std::string& text) {
-    const std::string digits = text::Trim(text);
-    constexpr std::size_t kMaxDigits = 9; // far beyond any ID or number, and no overflow
-    if (digits.empty() || digits.size() > kMaxDigits) {
+    try {
+        return static_cast<unsigned long>(text::ParseDecimal(text::Trim(text), kNumberField));
+    } catch (const std::invalid_argument&) {
         return std::nullopt;
     }
-    unsigned long value = 0;
-    for (char c : digits) {
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-        value = value * 10 + static_cast<unsigned long>(c - '0');
-    }
-    return value;
 }
 
 std::optional<std::string> BaseIdHexText(const std::string& decimal) {

@@ -54,8 +54,8 @@ void SaveSettings(const std::string& iniPath, const SettingsFields& fields);
 // text::FileError when the file exists and cannot be read.
 std::string SettingsFileAfterSave(const std::string& iniPath, const SettingsFields& fields);
 
-// The value of a text of decimal digits only (blanks around it removed; at most 9 digits, so
-// nothing overflows); nothing for any other text, an empty one included.
+// The value of a text of decimal digits only (blanks around it removed, at most 999999999);
+// nothing for any other text, an empty one included.
 std::optional<unsigned long> DecimalDigitsValue(const std::string& text);
 
 // "10" -> "0A", "255" -> "FF", "300" -> "12C"; "" -> ""; nothing when the text (blanks removed)

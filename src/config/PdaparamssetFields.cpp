@@ -3,12 +3,11 @@
 #include "config/AppSettings.h"
 #include "config/HandheldRegistry.h"
 #include "config/IniFile.h"
-#include "text/Gbk.h"
+#include "text/Decimal.h"
 #include "text/Files.h"
 #include "text/Gbk.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace config {
 
@@ -17,9 +16,7 @@ namespace {
 constexpr std::size_t kStationCount = 4;
 
 std::string ThreeDigits(unsigned long value) {
-    char digits[16];
-    std::snprintf(digits, sizeof digits, "%03lu", value);
-    return digits;
+    return text::ZeroPadded(static_cast<std::int64_t>(value), 3);
 }
 
 std::string Numbered(const char* key, std::size_t n) {

@@ -47,7 +47,6 @@ struct Station : BasePorts, Waits {
 };
 
 struct BasesetDialogTest : ::testing::Test {
-    static void SetUpTestSuite() { testsupport::EnsureWidgetApplication(); }
     void SetUp() override {
         station.channelText = &channelText;
         dialog.ShowMessage = [this](const OperatorMessage& m) {

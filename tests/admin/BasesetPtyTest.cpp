@@ -87,6 +87,7 @@ TEST_F(BasesetPtyTest, ASettingThatTakesThenOneTheStationIgnores) {
     }
 
     sims[1]->Send("answer off");
+    ASSERT_TRUE(sims[1]->WaitFor([](const SimLine& l) { return l.Str("answer") == "off"; }, 2s));
     EXPECT_EQ(Set(1, 6), "设置失败");
     ExpectSetting(*sims[1], 3, 7);
     EXPECT_EQ(Channel(0), "基站未连接");

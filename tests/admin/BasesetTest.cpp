@@ -113,7 +113,7 @@ TEST(BasesetSequence, RefusalsSendNothingAndChangeNothing) {
         {{-1, 4, "10"}, "请选择基站"},
         {{0, -1, "10"}, "请选择信道"},
         {{0, 4, " "}, "请设置基站ID"},
-        {{0, 4, "256"}, "基站ID 256 大于255，信道帧的一个字节放不下；没有发送任何数据。"},
+        {{0, 4, "256"}, "基站ID 256 不在0到255之间，信道帧的一个字节放不下；没有发送任何数据。"},
     };
     for (const auto& [input, message] : cases) {
         Recorder r;

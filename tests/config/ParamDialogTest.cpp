@@ -32,7 +32,6 @@ namespace {
 const std::string kSettings = "[Menu]\r\nCOM1=com1\r\njzdz1=0A\r\nDelay=200\r\n";
 
 struct ParamDialogTest : ::testing::Test {
-    static void SetUpTestSuite() { testsupport::EnsureWidgetApplication(); }
     void SetUp() override {
         fs::create_directory(dir.path + "ports");
         fs::create_symlink("/dev/null", dir.path + "ports/COM1");

@@ -37,9 +37,8 @@ void PortCombo::OfferDevicePath(const std::string& name) {
     if (!IsDevicePath(name) || !std::filesystem::exists(name, ec)) {
         return;
     }
-    if (std::any_of(Items.begin(), Items.end(), [&](const std::string& item) {
-            return ::strcasecmp(item.c_str(), name.c_str()) == 0;
-        })) {
+    if (std::any_of(Items.begin(), Items.end(),
+                    [&](const std::string& item) { return text::EqualsNoCase(item, name); })) {
         return;
     }
     auto at = std::upper_bound(Items.begin(), Items.end(), name, text::LessNoCase{});

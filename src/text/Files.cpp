@@ -1,5 +1,7 @@
 #include "text/Files.h"
 
+#include "text/Decimal.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -128,7 +130,7 @@ std::optional<long> TemporaryWriter(const std::string& name) {
     if (name[dash] != '-' || dash - prefix > 9 || !AllOf(name, prefix, dash, Digit)) {
         return std::nullopt;
     }
-    return std::stol(name.substr(prefix, dash - prefix));
+    return ParseDecimal(name.substr(prefix, dash - prefix), {false, 0, 999999999});
 }
 
 bool IsRegularFile(const std::string& path) {

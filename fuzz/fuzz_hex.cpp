@@ -3,6 +3,7 @@
 #include "FuzzSupport.h"
 #include "baselink/BaseFrame.h"
 #include "baselink/xyTypeConv.h"
+#include "text/Decimal.h"
 #include "text/Gbk.h"
 
 #include <cstdlib>
@@ -81,7 +82,7 @@ void CheckReply(FuzzedDataProvider& in) {
     } catch (const std::invalid_argument&) {
         return;
     }
-    const int number = BaseFrame::DecimalToInt(handheldDec);
+    const std::int64_t number = text::ParseDecimal(handheldDec);
     if (timeHex.size() != 12 || number < 0 || number > 255) {
         return; // the handheld field then takes more than its two digits
     }
@@ -114,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string s = in.ConsumeRandomLengthString(512);
     CheckConversions(s, in);
     try {
-        const int value = BaseFrame::DecimalToInt(s);
+        const std::int64_t value = text::ParseDecimal(s);
         FUZZ_CHECK(std::to_string(value) == std::to_string(std::strtol(s.c_str(), nullptr, 10)));
     } catch (const std::invalid_argument&) {
     }

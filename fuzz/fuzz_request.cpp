@@ -11,6 +11,7 @@
 #include "relay/OperationNames.h"
 #include "relay/PdaRequest.h"
 #include "relay/RequestRecord.h"
+#include "text/Decimal.h"
 #include "text/Files.h"
 #include "text/Gbk.h"
 
@@ -106,7 +107,7 @@ void CheckQueued(World& w, const Submitted& q) {
     FUZZ_CHECK(relay::IsKnownOperation(q.operation));
     w.builder.BuildRequest(q.operation, q.handheld, q.data, q.time, q.address);
     const std::string record = relay::ComposeRequestRecord(
-        q.operation, BaseFrame::DecimalToInt(q.handheld), q.data, q.time);
+        q.operation, static_cast<int>(text::ParseDecimal(q.handheld)), q.data, q.time);
     FUZZ_CHECK(text::ReadFile(relay::RequestFilePath(w.settings)) == record);
     FUZZ_CHECK(w.host.notices == 1 && w.host.logins == (q.operation == 0 ? 1 : 0));
 }

@@ -12,6 +12,7 @@
 // with the work-log file switched on (the operation records are always kept), and the recorder's
 // own cost per request and answer with a full table (target: the two medians within 0.5 ms).
 #include "BenchUtil.h"
+#include "FourStations.h"
 #include "app/HeadlessView.h"
 #include "app/MainController.h"
 #include "app/OperationRecorder.h"
@@ -60,19 +61,13 @@ void DecodeThousandFrames() {
 }
 
 void IdleRelay() {
-    testsupport::InstanceSettings s;
-    s.ports = {"COM1", "COM2", "COM3", "COM4"};
-    s.ids = {"02", "03", "04", "05"};
-    testsupport::Instance inst(s);
-    std::vector<std::unique_ptr<BaseSim>> sims;
-    for (int i = 1; i <= 4; ++i) {
-        sims.push_back(std::make_unique<BaseSim>(
-            std::vector<std::string>{"--link", inst.Port("COM" + std::to_string(i)), "--stay"}));
-        if (!sims.back()->Start()) {
-            std::printf("idle relay: no simulator: %s\n", sims.back()->Error().c_str());
-            return;
-        }
+    bench::FourStations stations;
+    std::string error;
+    if (!stations.Start(error)) {
+        std::printf("idle relay: no simulator: %s\n", error.c_str());
+        return;
     }
+    testsupport::Instance& inst = stations.inst;
     app::HeadlessView view;
     app::MainController controller(inst.Dir(), app::Markers{}, view, inst.RuntimeDir(), "");
     controller.ClearLog();

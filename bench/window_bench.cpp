@@ -7,6 +7,7 @@
 //     keep the newest lines): the time taken and the resident size before, at 20,000 lines and
 //     after.
 #include "BenchUtil.h"
+#include "FourStations.h"
 #include "desktop/Unit1.h"
 #include "support/BaseSim.h"
 #include "support/EventPump.h"
@@ -55,16 +56,13 @@ void IdleWindowUnderX() {
         std::printf("idle window: %s\n", x.Error().c_str());
         return;
     }
-    testsupport::InstanceSettings s;
-    s.ports = {"COM1", "COM2", "COM3", "COM4"};
-    s.ids = {"02", "03", "04", "05"};
-    testsupport::Instance inst(s);
-    std::vector<std::unique_ptr<BaseSim>> sims;
-    for (int i = 1; i <= 4; ++i) {
-        sims.push_back(std::make_unique<BaseSim>(
-            std::vector<std::string>{"--link", inst.Port("COM" + std::to_string(i)), "--stay"}));
-        sims.back()->Start();
+    bench::FourStations stations;
+    std::string error;
+    if (!stations.Start(error)) {
+        std::printf("idle window: no simulator: %s\n", error.c_str());
+        return;
     }
+    testsupport::Instance& inst = stations.inst;
     BaseSim host({"--runtime-dir", inst.RuntimeDir(), "--exchange", inst.Exchange(), "--stdin",
                   "--", inst.Relay()},
                  BaseSim::BuiltProgram("dcrelay-hostsim"));
@@ -75,7 +73,7 @@ void IdleWindowUnderX() {
     }
     long relay = host.Seen().back().Int("relay_pid");
 
-    sims[0]->WaitForKind("query", 5s);
+    stations.sims[0]->WaitForKind("query", 5s);
     std::string window;
     testsupport::WaitUntil([&] { return !(window = x.WindowNamed("无线点菜机管理")).empty(); },
                            5000);

@@ -44,7 +44,20 @@ FaceChoice ChooseFace(const FaceEnvironment& env) {
         choice.face = display && !withoutScreen ? Face::Window : Face::Headless;
     }
     choice.unattended = choice.face == Face::Window && withoutScreen;
+    if (choice.face == Face::Window && !Set(env.platform)) {
+        choice.platforms = Set(env.wayland) ? "wayland;xcb;offscreen" : "xcb;offscreen";
+    }
     return choice;
+}
+
+bool FellBackWithoutScreen(const FaceChoice& choice, const std::string& platformName) {
+    return !choice.platforms.empty() && platformName == "offscreen";
+}
+
+std::string NoScreenMessage(const FaceEnvironment& env) {
+    auto value = [](const char* variable) { return Set(variable) ? variable : "(unset)"; };
+    return std::string("the display cannot be reached (DISPLAY=") + value(env.display) +
+           ", WAYLAND_DISPLAY=" + value(env.wayland) + "); running without a window";
 }
 
 } // namespace app

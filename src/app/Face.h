@@ -25,7 +25,16 @@ struct FaceChoice {
     bool unattended = false;
     // A DCRELAY_FACE value that names no face: the message to show; the automatic choice holds.
     std::string refusal;
+    // For the window face when no platform is chosen: the platforms to try in order, ending
+    // with offscreen, so that a display that cannot be reached falls back instead of aborting
+    // the program (see FellBackWithoutScreen).
+    std::string platforms;
 };
 FaceChoice ChooseFace(const FaceEnvironment& env);
+
+// The window face found no screen: the toolkit took the last platform of `platforms`. The
+// program then runs headless; the message says why.
+bool FellBackWithoutScreen(const FaceChoice& choice, const std::string& platformName);
+std::string NoScreenMessage(const FaceEnvironment& env);
 
 } // namespace app

@@ -74,7 +74,8 @@ int Run(const Start& start, app::MainView& view, char** argv,
 } // namespace
 
 int main(int argc, char** argv) {
-    const app::FaceChoice face = app::ChooseFace(app::ProcessFaceEnvironment());
+    const app::FaceEnvironment environment = app::ProcessFaceEnvironment();
+    app::FaceChoice face = app::ChooseFace(environment);
     if (!face.refusal.empty()) {
         std::fprintf(stderr, "dcrelay: %s\n", face.refusal.c_str());
     }
@@ -82,7 +83,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "dcrelay: window face without a screen: message boxes and prompts "
                              "are answered on standard error\n");
     }
+    if (!face.platforms.empty()) {
+        qputenv("QT_QPA_PLATFORM", face.platforms.c_str());
+    }
     std::unique_ptr<QCoreApplication> application = MakeApplication(face.face, argc, argv);
+    if (app::FellBackWithoutScreen(face, QGuiApplication::platformName().toStdString())) {
+        std::fprintf(stderr, "dcrelay: %s\n", app::NoScreenMessage(environment).c_str());
+        face.face = app::Face::Headless;
+    }
     Start start;
     start.programDir = app::ProgramDirectory(argc > 0 ? argv[0] : "");
     start.markers = app::ReadMarkers(start.programDir);

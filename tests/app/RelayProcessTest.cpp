@@ -3,6 +3,7 @@
 #include "baselink/xyTypeConv.h"
 #include "hostlink/HostSocket.h"
 #include "support/BaseSim.h"
+#include "support/EnvGuard.h"
 #include "support/Instance.h"
 #include "support/Leftovers.h"
 #include "text/Files.h"
@@ -289,6 +290,17 @@ TEST_F(RelayProcessTest, RunModesAtStartUp) {
         debug->WaitFor([](const SimLine& l) { return l.Str("kind") == "announcement"; }, 700ms));
     debug->Send("close"); // the host's closing message still ends it
     EXPECT_EQ(debug->WaitExit(5s), 0);
+}
+
+// Started from a session whose X server is gone, the relay runs headless instead of aborting.
+TEST_F(RelayProcessTest, ADisplayThatCannotBeReachedLeavesTheRelayRunningHeadless) {
+    testsupport::EnvGuard display("DISPLAY", ":77"); // no X server listens there
+    testsupport::EnvGuard wayland("WAYLAND_DISPLAY", nullptr);
+    testsupport::EnvGuard platform("QT_QPA_PLATFORM", nullptr);
+    testsupport::EnvGuard face("DCRELAY_FACE", nullptr);
+    StartAll({});
+    EXPECT_TRUE(WaitForLogLine("the display cannot be reached (DISPLAY=:77", 1s));
+    EXPECT_EQ(EndRelay(), 0);
 }
 
 TEST_F(RelayProcessTest, StartUpRemovesWhatKilledRunsLeftBehind) {

@@ -112,3 +112,16 @@ TEST(Startup, FaceFollowsTheDisplayUnlessForced) {
     EXPECT_EQ(face("headless", nullptr, ":0", nullptr), "headless");
     EXPECT_EQ(face("Window", nullptr, ":0", nullptr), "window+refused");
 }
+
+TEST(Startup, AWindowWithoutAChosenPlatformFallsBackToHeadless) {
+    const FaceChoice x11 = ChooseFace({nullptr, nullptr, ":0", nullptr});
+    EXPECT_EQ(x11.platforms, "xcb;offscreen");
+    EXPECT_TRUE(FellBackWithoutScreen(x11, "offscreen"));
+    EXPECT_FALSE(FellBackWithoutScreen(x11, "xcb"));
+    EXPECT_EQ(ChooseFace({nullptr, nullptr, nullptr, "wayland-0"}).platforms,
+              "wayland;xcb;offscreen");
+    // A platform chosen by the user is left alone, also when it is offscreen.
+    const FaceChoice chosen = ChooseFace({"window", "offscreen", ":0", nullptr});
+    EXPECT_EQ(chosen.platforms, "");
+    EXPECT_FALSE(FellBackWithoutScreen(chosen, "offscreen"));
+}

@@ -1,5 +1,6 @@
 #include "hostlink/RuntimeDir.h"
 #include "HostlinkTestSupport.h"
+#include "support/EnvGuard.h"
 #include "text/Gbk.h"
 
 #include <fcntl.h>
@@ -9,35 +10,9 @@
 
 using namespace hostlink;
 using hostlink_test::TempRuntime;
+using testsupport::EnvGuard;
 
 namespace {
-
-class EnvGuard {
-public:
-    explicit EnvGuard(const char* name) : name_(name) {
-        if (const char* v = std::getenv(name)) {
-            old_ = v;
-        }
-    }
-    ~EnvGuard() {
-        if (old_) {
-            ::setenv(name_, old_->c_str(), 1);
-        } else {
-            ::unsetenv(name_);
-        }
-    }
-    void Set(const char* value) {
-        if (value != nullptr) {
-            ::setenv(name_, value, 1);
-        } else {
-            ::unsetenv(name_);
-        }
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 std::string Mode(const std::string& path) {
     struct stat st {};

@@ -192,6 +192,8 @@ BaseSim::~BaseSim() {
 }
 
 bool BaseSim::Start(std::chrono::milliseconds timeout) {
+    // A child that has ended makes Send return false instead of killing the test.
+    std::signal(SIGPIPE, SIG_IGN);
     int in[2], out[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) {
         error_ = "pipe failed";

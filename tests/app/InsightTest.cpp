@@ -35,8 +35,7 @@ std::string Order() {
 struct RecorderTest : ::testing::Test {
     RecorderTest() { registry.Keys.insert("0A005"); }
     void Handle(int operationByte, int base, int handheld, const std::string& data = "x") {
-        decoder.HandleRequest(operationByte - 76, static_cast<std::uint8_t>(base),
-                              static_cast<std::uint8_t>(handheld), kTime, data);
+        relaytest::HandleRequestByte(decoder, operationByte, base, handheld, kTime, data);
     }
     config::AppSettings settings;
     config::HandheldRegistry registry;

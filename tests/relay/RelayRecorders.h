@@ -1,12 +1,15 @@
 // Recording stand-ins for what the relay asks of the rest of the program.
 #pragma once
 
+#include "baselink/BaseFrame.h"
 #include "baselink/PdaReplySender.h"
+#include "relay/PdaRequest.h"
 #include "relay/RelayInterfaces.h"
 #include "support/ScriptedWaits.h"
 #include "support/TempDir.h"
 #include "text/Files.h"
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <ostream>
@@ -73,6 +76,14 @@ public:
         submitted.push_back({operation, address, handheld, data, time});
     }
 };
+
+// Hands `decoder` a request as the pipeline does: the operation derived from its byte.
+inline void HandleRequestByte(relay::RequestDecoder& decoder, int operationByte, int base,
+                              int handheld, const std::string& time, const std::string& data) {
+    decoder.HandleRequest(operationByte - BaseFrame::kOperationBase,
+                          static_cast<std::uint8_t>(base), static_cast<std::uint8_t>(handheld),
+                          time, data);
+}
 
 using testsupport::ScriptedWaits;
 

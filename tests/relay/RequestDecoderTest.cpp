@@ -25,10 +25,8 @@ protected:
         registry.Keys.insert("0A005");
         settings.TestText = ToGbk("PDA 数据通信测试");
     }
-    // The operation as the pipeline derives it from the operation byte.
     void Handle(int operationByte, int base, int handheld, const std::string& data = "x") {
-        decoder.HandleRequest(operationByte - 76, static_cast<std::uint8_t>(base),
-                              static_cast<std::uint8_t>(handheld), kTime, data);
+        relaytest::HandleRequestByte(decoder, operationByte, base, handheld, kTime, data);
     }
 
     config::AppSettings settings;
@@ -101,7 +99,7 @@ TEST_F(DecoderTest, UnknownOperationFrameEchoesTheByte) {
     BaseSender realSender(baseIds, ports, frameLog,
                           [](int op) { return relay::OperationName(op); });
     relay::RequestDecoder d(settings, registry, realSender, queue, frameLog);
-    d.HandleRequest(0x4B - 76, 2, 5, kTime, "x");
+    HandleRequestByte(d, 0x4B, 2, 5, kTime, "x");
     ASSERT_EQ(ports.sent.size(), 1u);
     const std::string& frame = ports.sent[0];
     ASSERT_GE(frame.size(), 16u);

@@ -28,6 +28,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <vector>
 
 namespace config {
 
@@ -126,11 +127,15 @@ Tfrm_PDAParam::Tfrm_PDAParam(const std::string& programDir, QWidget* parent)
     OpenedParams opened =
         OpenParams(files_, text::FindNoCase(programDir, "txt") + "/", SerialPortList(programDir));
     portChoices_ = opened.Fields.PortChoices;
+    // Each port's tooltip reads the file system: once per port, shared by the four tabs.
+    std::vector<QString> tips;
+    for (const std::string& name : portChoices_) {
+        tips.push_back(PortToolTip(name, programDir));
+    }
     for (const StationTab& tab : Tabs) {
-        for (const std::string& name : portChoices_) {
-            tab.Port->addItem(QString::fromStdString(name));
-            tab.Port->setItemData(tab.Port->count() - 1, PortToolTip(name, programDir),
-                                  Qt::ToolTipRole);
+        for (std::size_t i = 0; i < portChoices_.size(); ++i) {
+            tab.Port->addItem(QString::fromStdString(portChoices_[i]));
+            tab.Port->setItemData(tab.Port->count() - 1, tips[i], Qt::ToolTipRole);
         }
     }
     Show(opened.Fields);

@@ -85,7 +85,7 @@ void ReplyHandler::RunOnce(std::uint64_t request, bool settle) {
         return; // no request was with the host: the reply file is not read
     }
     const std::optional<std::string> path = WaitForReplyFile();
-    if (path && !AnsweredAlready(request)) {
+    if (path) {
         AnswerHead(*path);
     }
 }

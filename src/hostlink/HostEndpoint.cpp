@@ -17,7 +17,8 @@ bool HostEndpoint::Open(const std::string& runtimeDir, unsigned handle, std::str
     Close();
     std::string error = socket_.Open(runtimeDir, handle);
     if (!error.empty()) {
-        reason = text::Fixed("主程序消息端点[") + PathForLog(WindowPath(runtimeDir, handle)) +
+        reason = text::Fixed("主程序消息端点[") +
+                 text::SystemTextToGbk(WindowPath(runtimeDir, handle)) +
                  text::Fixed("]无法打开,不与主程序通信:") + error;
         return false;
     }

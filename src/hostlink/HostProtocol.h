@@ -48,6 +48,5 @@ constexpr std::int32_t kLargestReplyCode = 99999999;
 // under this spelling, then without regard to case; the file found is the one read.
 inline const std::string kRequestFile = "T1.txt";
 inline const std::string kReplyFile = "R1.TXT";
-inline const std::string kReplyCopyFile = "R2.txt";
 
 } // namespace hostlink

@@ -26,15 +26,11 @@ std::string WithoutFinalSlash(std::string path) {
 }
 
 std::string Refusal(const std::string& path, const std::string& why) {
-    return text::Fixed("主程序通信目录[") + PathForLog(path) +
+    return text::Fixed("主程序通信目录[") + text::SystemTextToGbk(path) +
            text::Fixed("]不可用,不与主程序通信:") + why;
 }
 
 } // namespace
-
-std::string PathForLog(const std::string& path) {
-    return text::SystemTextToGbk(path);
-}
 
 std::string RuntimeDirPath() {
     std::string own = Env("DCRELAY_RUNTIME_DIR");

@@ -23,8 +23,4 @@ inline RuntimeDirResult PrepareRuntimeDir() {
     return PrepareRuntimeDir(RuntimeDirPath());
 }
 
-// A file system path for a GBK work-log line: converted when it is valid UTF-8 with GBK forms,
-// else its bytes as they are.
-std::string PathForLog(const std::string& path);
-
 } // namespace hostlink

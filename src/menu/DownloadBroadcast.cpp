@@ -169,7 +169,8 @@ DownloadBroadcast::CycleEnd DownloadBroadcast::RunCycle(unsigned stopsAtStart) {
     const std::string path = MenuPath(menuDir_, kImageFile);
     const std::optional<std::string> image = text::ReadFile(path);
     if (!image) {
-        EndOnUnreadableImage(SystemTextToGbk("cannot read " + path + ": " + std::strerror(errno)));
+        EndOnUnreadableImage(
+            text::SystemTextToGbk("cannot read " + path + ": " + std::strerror(errno)));
         return CycleEnd::ImageUnreadable;
     }
     log_.Append(text::Fixed("下发文件：") + menuDir_ + kImageFile);

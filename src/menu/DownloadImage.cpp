@@ -13,11 +13,11 @@ namespace menu {
 namespace {
 
 std::string Quoted(const char* name) {
-    return "\"" + SystemTextToGbk(name);
+    return "\"" + text::SystemTextToGbk(name);
 }
 
 std::string MissingMessage(const char* table) {
-    return text::Fixed("不存在\"") + SystemTextToGbk(table) + text::Fixed("\",不能打包");
+    return text::Fixed("不存在\"") + text::SystemTextToGbk(table) + text::Fixed("\",不能打包");
 }
 
 std::string TooLargeMessage(const char* name, std::size_t records, std::size_t capacity) {
@@ -109,7 +109,7 @@ PackResult prepareDownload(const std::string& menuDir, WorkLog& log) {
     } catch (const PackError& e) {
         return PackResult::Failure(e.what(), MessageBox::Error);
     } catch (const text::FileError& e) {
-        return PackResult::Failure(SystemTextToGbk(e.what()), MessageBox::Error);
+        return PackResult::Failure(text::SystemTextToGbk(e.what()), MessageBox::Error);
     }
 }
 

@@ -285,7 +285,7 @@ PackResult MenuPacker::packDishes() {
         return PackResult::Failure(outcome.message);
     }
     if (outcome.bytes.empty()) {
-        return PackResult::Failure(SystemTextToGbk(menuDir_) +
+        return PackResult::Failure(text::SystemTextToGbk(menuDir_) +
                                    text::Fixed("菜品表.txt  没有内容,无法下载菜库."));
     }
     WriteBinary(kDishFile, outcome.bytes);

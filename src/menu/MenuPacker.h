@@ -4,8 +4,6 @@
 // it stands and matched without regard to ASCII letter case.
 #pragma once
 
-#include "text/Gbk.h"
-
 #include <cstddef>
 #include <stdexcept>
 #include <string>
@@ -135,7 +133,5 @@ std::string MenuPath(const std::string& dir, const char* name);
 
 // The table's lines read from `dir`; throws text::FileError when the file cannot be read.
 std::vector<std::string> ReadTableLines(const std::string& dir, const char* name);
-
-using text::SystemTextToGbk;
 
 } // namespace menu

@@ -8,13 +8,27 @@
 
 namespace app {
 
-SignalWatch::SignalWatch(std::function<void()> onSignal, QObject* parent)
-    : QObject(parent), onSignal_(std::move(onSignal)) {
+namespace {
+
+sigset_t WatchedSignals() {
     sigset_t mask;
     sigemptyset(&mask);
     sigaddset(&mask, SIGTERM);
     sigaddset(&mask, SIGINT);
+    return mask;
+}
+
+} // namespace
+
+void SignalWatch::BlockSignals() {
+    const sigset_t mask = WatchedSignals();
     pthread_sigmask(SIG_BLOCK, &mask, nullptr);
+}
+
+SignalWatch::SignalWatch(std::function<void()> onSignal, QObject* parent)
+    : QObject(parent), onSignal_(std::move(onSignal)) {
+    BlockSignals();
+    const sigset_t mask = WatchedSignals();
     fd_ = ::signalfd(-1, &mask, SFD_NONBLOCK | SFD_CLOEXEC);
     if (fd_ < 0) {
         return;

@@ -45,7 +45,7 @@ struct Start {
 int Run(const Start& start, app::MainView& view, char** argv,
         const std::function<app::MainController&()>& createController) {
     app::MainController* running = nullptr;
-    // Before any thread starts, so that every thread keeps the signals blocked.
+    // main blocked the signals before any thread started; the watch receives them.
     app::SignalWatch shutdown([&running] {
         if (running != nullptr) {
             running->EndProgram();
@@ -74,6 +74,24 @@ int Run(const Start& start, app::MainView& view, char** argv,
 } // namespace
 
 int main(int argc, char** argv) {
+    // Before Qt starts its threads (the display's event reader, the tray's bus), so that every
+    // thread keeps SIGTERM and SIGINT blocked and the main thread alone receives them.
+    app::SignalWatch::BlockSignals();
+    Start start;
+    start.programDir = app::ProgramDirectory(argc > 0 ? argv[0] : "");
+    start.markers = app::ReadMarkers(start.programDir);
+
+    // One instance per user: a second start ends silently, before it touches the display.
+    start.runtime = hostlink::PrepareRuntimeDir();
+    hostlink::InstanceLock lock;
+    if (start.runtime.ok &&
+        lock.TryAcquire(start.runtime.path) == hostlink::InstanceLock::Result::HeldByAnother) {
+        return 0;
+    }
+    if (lock.Held()) {
+        hostlink::RemoveDeadWindows(start.runtime.path); // sockets of relays that were killed
+    }
+
     const app::FaceEnvironment environment = app::ProcessFaceEnvironment();
     app::FaceChoice face = app::ChooseFace(environment);
     if (!face.refusal.empty()) {
@@ -91,20 +109,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "dcrelay: %s\n", app::NoScreenMessage(environment).c_str());
         face.face = app::Face::Headless;
     }
-    Start start;
-    start.programDir = app::ProgramDirectory(argc > 0 ? argv[0] : "");
-    start.markers = app::ReadMarkers(start.programDir);
-
-    // One instance per user: a second start ends silently.
-    start.runtime = hostlink::PrepareRuntimeDir();
-    hostlink::InstanceLock lock;
-    if (start.runtime.ok &&
-        lock.TryAcquire(start.runtime.path) == hostlink::InstanceLock::Result::HeldByAnother) {
-        return 0;
-    }
-    if (lock.Held()) {
-        hostlink::RemoveDeadWindows(start.runtime.path); // sockets of relays that were killed
-    }
+    // After the application took Qt's own arguments out of argc.
     start.mode = app::ChooseRunMode(start.markers, argc - 1);
     if (start.mode == app::RunMode::Neither) {
         return 0;

@@ -56,3 +56,21 @@ TEST(XDesktop, TrayFocusAndCloseBoxUnderARealDesktop) {
     ASSERT_TRUE(exit);
     EXPECT_EQ(exit->Int("status"), 0);
 }
+
+// Qt's own threads under X (the display's event reader) must not take SIGTERM: the relay ends
+// through its controller and exits with status 0.
+TEST(XDesktop, SigtermEndsTheRelayWithItsWindowCleanly) {
+    testsupport::XSession x;
+    ASSERT_TRUE(x.Start()) << x.Error();
+    testsupport::Instance inst;
+    BaseSim host({"--runtime-dir", inst.RuntimeDir(), "--exchange", inst.Exchange(), "--stdin",
+                  "--", inst.Relay()},
+                 BaseSim::BuiltProgram("dcrelay-hostsim"));
+    host.SetReadyEvent("started");
+    ASSERT_TRUE(host.Start()) << host.Error();
+    ASSERT_TRUE(WaitUntil([&] { return !x.WindowNamed("无线点菜机管理").empty(); }, 5000));
+    host.Send("signal TERM");
+    auto exit = host.WaitForEvent("exit", 5s);
+    ASSERT_TRUE(exit);
+    EXPECT_EQ(exit->Int("status"), 0);
+}

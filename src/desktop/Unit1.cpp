@@ -47,7 +47,9 @@ constexpr int kLeftColumnWidth = 161;
 constexpr int kStripHeight = 33;
 constexpr int kTreeIndent = 22;
 constexpr int kListIconSize = 32;
-constexpr int kLogFlushMs = 200; // work-log lines reach the text area in batches this often
+constexpr int kLogFlushMs = 200;    // work-log lines reach the text area in batches this often
+constexpr int kFocusSettleMs = 250; // a focus lost for less than this keeps the window up
+constexpr int kBringUpMs = 500;     // a focus lost this soon after bringing the window up
 
 QString U(const char* utf8) {
     return QString::fromUtf8(utf8);
@@ -321,8 +323,26 @@ void TForm1::ApplicationStateChanged(Qt::ApplicationState state) {
     // Another program's window took the focus: the main window stops being the active window.
     // Moving between the window and its own dialogs keeps the application active.
     if (state != Qt::ApplicationActive && isVisible() && !isMinimized() && commands_) {
-        commands_->WindowDeactivated();
+        const bool whileBroughtUp = broughtUp_.isValid() && broughtUp_.elapsed() < kBringUpMs;
+        QTimer::singleShot(kFocusSettleMs, this,
+                           [this, whileBroughtUp] { FocusSettled(whileBroughtUp); });
     }
+}
+
+// The window manager may move the focus for a moment while the window is brought up: to the
+// tray that was clicked, or a focus change left over from the last hiding arrives late. The
+// decision waits until the focus has settled; a focus lost while the window was being brought
+// up is asked back instead of hiding the window.
+void TForm1::FocusSettled(bool lostWhileBroughtUp) {
+    if (QGuiApplication::applicationState() == Qt::ApplicationActive || !isVisible() ||
+        isMinimized()) {
+        return;
+    }
+    if (lostWhileBroughtUp) {
+        activateWindow();
+        return;
+    }
+    commands_->WindowDeactivated();
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
@@ -373,6 +393,7 @@ void TForm1::ShowMainWindow() {
     }
     raise();
     activateWindow();
+    broughtUp_.start();
 }
 
 void TForm1::HideMainWindow() {

@@ -7,6 +7,7 @@
 #include "app/MainController.h"
 #include "app/MainView.h"
 
+#include <QElapsedTimer>
 #include <QStringList>
 #include <QWidget>
 #include <memory>
@@ -124,6 +125,7 @@ private:
     void ListSelected(int row);
     void ListContextMenu(const QPoint& at);
     void ApplicationStateChanged(Qt::ApplicationState state);
+    void FocusSettled(bool lostWhileBroughtUp);
 
     void FollowNewestLine();
     void FlushLog();
@@ -142,7 +144,8 @@ private:
     Dialogs dialogs_;
     bool hidesToTray_;
     bool firstShowing_ = true;
-    bool drawing_ = false; // set while the view draws, so drawn changes are not forwarded
+    QElapsedTimer broughtUp_; // since the window was last brought up
+    bool drawing_ = false;    // set while the view draws, so drawn changes are not forwarded
 };
 
 } // namespace desktop

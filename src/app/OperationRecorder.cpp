@@ -3,6 +3,8 @@
 #include "app/TimeOfDay.h"
 #include "relay/OperationNames.h"
 #include "relay/PdaRequest.h"
+#include "relay/RequestRecord.h"
+#include "text/Decimal.h"
 #include "text/Gbk.h"
 
 #include <string_view>
@@ -13,28 +15,16 @@ namespace {
 
 constexpr std::size_t kSummaryBytes = 48;
 constexpr std::size_t kReplyBytes = 812;
-constexpr int kOrderOperation = 7;
-constexpr std::size_t kOrderFixedPart = 24; // the item count is its last byte
-constexpr std::size_t kOrderItemSize = 28;
 constexpr int kOrderItemsShown = 3;
-
-bool IsGbkPair(std::string_view s, std::size_t i) {
-    const auto lead = static_cast<unsigned char>(s[i]);
-    if (lead < 0x81 || lead > 0xFE || i + 1 >= s.size()) {
-        return false;
-    }
-    const auto trail = static_cast<unsigned char>(s[i + 1]);
-    return trail >= 0x40 && trail <= 0xFE && trail != 0x7F;
-}
 
 // The text on one line: each run of control bytes becomes one blank; cut whole characters at
 // maxBytes, "..." marking the cut.
 std::string Readable(std::string_view s, std::size_t maxBytes) {
     std::string out;
     for (std::size_t i = 0; i < s.size();) {
-        const std::size_t width = IsGbkPair(s, i) ? 2 : 1;
+        const std::size_t width = text::GbkCharLength(s, i);
         if (out.size() + width > maxBytes) {
-            return text::TrimRight(out) + "...";
+            return text::Trim(out) + "...";
         }
         const auto c = static_cast<unsigned char>(s[i]);
         if (width == 1 && (c < 0x20 || c == 0x7F)) {
@@ -50,15 +40,17 @@ std::string Readable(std::string_view s, std::size_t maxBytes) {
 }
 
 std::string Field(std::string_view data, std::size_t from, std::size_t length) {
-    return from < data.size() ? text::Trim(Readable(data.substr(from, length), length)) : "";
+    return from < data.size() ? Readable(data.substr(from, length), length) : "";
 }
 
 std::string OrderSummary(std::string_view data) {
-    const int count =
-        data.size() >= kOrderFixedPart ? static_cast<unsigned char>(data[kOrderFixedPart - 1]) : 0;
+    const int count = data.size() >= relay::kOrderFixedPart
+                          ? static_cast<unsigned char>(data[relay::kOrderFixedPart - 1])
+                          : 0;
     std::string out = text::Fixed("共") + std::to_string(count) + text::Fixed("项");
     for (int item = 0; item < count && item < kOrderItemsShown; ++item) {
-        const std::size_t at = kOrderFixedPart + static_cast<std::size_t>(item) * kOrderItemSize;
+        const std::size_t at =
+            relay::kOrderFixedPart + static_cast<std::size_t>(item) * relay::kOrderItemBlock;
         out += ' ' + Field(data, at, 5) + text::Fixed("×") + Field(data, at + 5, 4);
     }
     return count > kOrderItemsShown ? out + " ..." : out;
@@ -72,7 +64,7 @@ std::string TypeOf(int operation) {
 } // namespace
 
 std::string RequestSummary(int operation, const std::string& data) {
-    return operation == kOrderOperation ? OrderSummary(data) : Readable(data, kSummaryBytes);
+    return operation == relay::kOrderOperation ? OrderSummary(data) : Readable(data, kSummaryBytes);
 }
 
 std::string ActivityDetail(const HandheldActivity* a) {
@@ -121,9 +113,7 @@ void OperationRecorder::SendPdaReply(int operation, const std::string& addressHe
         return;
     }
     const std::string baseId = addressHex.substr(0, 2);
-    relay::PdaRequest address;
-    address.Handheld = static_cast<std::uint8_t>(high * 16 + low);
-    const std::string handheld3 = address.Handheld3();
+    const std::string handheld3 = text::ZeroPadded(high * 16 + low, 3);
     activity_[{baseId, handheld3}].LastStatus = success ? "OK" : "NO";
     Add({baseId, handheld3, TypeOf(operation), timeOfDay_() + ' ' + Readable(text, kReplyBytes)});
 }

@@ -2,6 +2,7 @@
 
 #include "app/TimeOfDay.h"
 #include "config/IniFile.h"
+#include "text/Files.h"
 #include "text/Gbk.h"
 
 #include <cerrno>
@@ -150,11 +151,7 @@ void WorkLogFile::NewDayIfDue() {
     }
     today_ = today;
     std::error_code error;
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir_, error)) {
-        names.push_back(entry.path().filename().string());
-    }
-    for (const std::string& name : ExpiredLogFiles(names, today, keepDays_)) {
+    for (const std::string& name : ExpiredLogFiles(text::EntryNames(dir_), today, keepDays_)) {
         fs::remove(dir_ + name, error);
     }
 }

@@ -128,21 +128,17 @@ std::string FieldsLine(const CatalogueRow& row, const std::string& data) {
     return line;
 }
 
-// The dish order: a 24-byte fixed part, then one 28-byte block per item.
-constexpr std::size_t kOrderFixedPart = 24;
-constexpr std::size_t kItemBlock = 28;
-
 std::string OrderLines(const std::string& data, const std::string& timeHex) {
     const std::string f1 = Field(data, 1, 7);
     const std::string f2 = PadRight(text::Trim(Field(data, 8, 9)), 2);
     const std::string f3 = Field(data, 12, 23);
-    const std::string itemCount = Field(data, 24, 24);
+    const std::string itemCount = Field(data, kOrderFixedPart, kOrderFixedPart);
     const std::size_t count = itemCount.empty() ? 0 : static_cast<unsigned char>(itemCount[0]);
     const std::string clock = ClockText(timeHex);
 
     std::string lines = f1 + SP + Blanks(11) + f3 + SP + Blanks(5) + clock + kLineEnd;
     for (std::size_t k = 1; k <= count; ++k) {
-        const std::size_t b = kOrderFixedPart + 1 + kItemBlock * (k - 1);
+        const std::size_t b = kOrderFixedPart + 1 + kOrderItemBlock * (k - 1);
         const std::string code = Field(data, b, b + 4);
         const std::string quantity = PadLeft(text::Trim(Field(data, b + 5, b + 8)), 4);
         const std::string field12 = Field(data, b + 9, b + 20);

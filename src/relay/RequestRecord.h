@@ -4,6 +4,7 @@
 
 #include "relay/RelayInterfaces.h"
 
+#include <cstddef>
 #include <string>
 
 namespace config {
@@ -12,6 +13,12 @@ class HandheldRegistry;
 } // namespace config
 
 namespace relay {
+
+// The dish order: a 24-byte fixed part whose last byte is the item count, then one 28-byte block
+// per item.
+constexpr int kOrderOperation = 7;
+constexpr std::size_t kOrderFixedPart = 24;
+constexpr std::size_t kOrderItemBlock = 28;
 
 // The request mnemonic padded with blanks to five characters ("DL   "), or "" for the four
 // operations that have none (18, 19, 23, 29) and for numbers outside 0..36.

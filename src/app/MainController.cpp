@@ -155,7 +155,7 @@ bool MainController::Create() {
 
     config::LoadSettings(settings_, SettingsPath(), [this] { StartDirectoryWatcher(); });
     if (text::Trim(settings_.MenuDir).empty()) {
-        settings_.MenuDir = text::FindNoCase(programDir_, "txt") + "/";
+        settings_.MenuDir = config::DefaultMenuDir(programDir_);
     }
     RemoveUnfinishedWrites(settings_);
     if (!text::FileExists(settings_.MenuDir + "py.txt")) {

@@ -27,6 +27,10 @@ const std::string& DefaultTestText() {
     return text::Fixed("PDA 数据通信测试");
 }
 
+std::string DefaultMenuDir(const std::string& programDir) {
+    return text::FindNoCase(programDir, "txt") + "/";
+}
+
 void LoadSettings(AppSettings& s, const std::string& iniPath,
                   const std::function<void()>& startWatcher) {
     const IniFile ini = IniFile::FromFile(iniPath);

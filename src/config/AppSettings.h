@@ -28,6 +28,10 @@ struct AppSettings {
     std::string TestText;
 };
 
+// The menu directory when the parameter file names none: the program directory's "txt/" (in
+// whatever letter case it exists), with its trailing '/'.
+std::string DefaultMenuDir(const std::string& programDir);
+
 // Reads the parameter file into s. Every key that is missing leaves its field as it is.
 // startWatcher is called when file monitoring turns from off to on, once ExchangeDir is read.
 void LoadSettings(AppSettings& s, const std::string& iniPath,

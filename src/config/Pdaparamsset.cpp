@@ -2,6 +2,7 @@
 
 #include "baselink/SerialPortInfo.h"
 #include "baselink/SerialPortList.h"
+#include "config/AppSettings.h"
 #include "desktop/OperatorMessageBox.h"
 #include "desktop/QtText.h"
 #include "text/Files.h"
@@ -125,7 +126,7 @@ Tfrm_PDAParam::Tfrm_PDAParam(const std::string& programDir, QWidget* parent)
     ConnectActions();
 
     OpenedParams opened =
-        OpenParams(files_, text::FindNoCase(programDir, "txt") + "/", SerialPortList(programDir));
+        OpenParams(files_, DefaultMenuDir(programDir), SerialPortList(programDir));
     portChoices_ = opened.Fields.PortChoices;
     // Each port's tooltip reads the file system: once per port, shared by the four tabs.
     std::vector<QString> tips;

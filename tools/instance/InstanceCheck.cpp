@@ -170,7 +170,7 @@ private:
         }
         config::LoadSettings(settings_, dir_ + config::kSettingsFileName);
         if (text::Trim(settings_.MenuDir).empty()) { // the relay's start-up default
-            settings_.MenuDir = text::FindNoCase(dir_, "txt") + "/";
+            settings_.MenuDir = config::DefaultMenuDir(dir_);
         }
         std::vector<std::string> parts = {"menu directory " + Utf8(settings_.MenuDir),
                                           "exchange directory " +

@@ -33,12 +33,14 @@ struct HandheldViewTest : ::testing::Test {
 TEST_F(HandheldViewTest, FirstSectionWithoutABaseIdIsChosenButHasNoNode) {
     registry.SectionNames = {StationSectionName(1), StationSectionName(2)};
     registry.Stations = {{StationSectionName(2), 2, {{"005"}}}};
+    view.Label8 = "x";
     view.RebuildHandheldView(registry, true);
     EXPECT_EQ(view.ComboBox1, registry.SectionNames);
     EXPECT_EQ(view.ComboBox1Index, 0);
     ASSERT_EQ(view.TreeView1.size(), 1u);
     EXPECT_EQ(view.TreeView1[0].Caption, StationSectionName(2));
     EXPECT_TRUE(view.ListView1.empty());
+    EXPECT_EQ(view.Label8, "x");
 }
 
 TEST_F(HandheldViewTest, SelectingAStationNodeChoosesItAndRefillsTheList) {
@@ -65,6 +67,9 @@ TEST_F(HandheldViewTest, TreeSelectionDoesNothingWhileItsHandlingIsOff) {
     view.SelectTreeNode(1, 0, channels);
     EXPECT_EQ(view.ComboBox1Index, 0);
     EXPECT_EQ(view.ListView1Index, -1);
+    view.TreeSelectionHandling = true;
+    view.SelectTreeNode(7, -1, channels); // no such node
+    EXPECT_EQ(view.ComboBox1Index, 0);
 }
 
 // A log-in on 0A (基站1) from handheld 7 shows in the tree at once; the list keeps its icon, also
@@ -74,9 +79,11 @@ TEST_F(HandheldViewTest, LogInMarksTheTreeAtOnceAndTheListOnItsNextRefill) {
     view.MarkLoggedIn("0A07", baseIds, channels);
     EXPECT_EQ(view.TreeView1[0].Children[1].State, kLoggedIn);
     EXPECT_EQ(view.TreeView1[0].Children[0].State, kRegistered);
+    view.Label8 = "";
     view.SelectTreeNode(0, 1, channels);
     EXPECT_EQ(view.ListView1Index, 1);
     EXPECT_EQ(view.ListView1[1].State, kRegistered);
+    EXPECT_EQ(view.Label8, "") << "a handheld of the chosen station only selects it";
     view.ChooseStation(0, channels);
     EXPECT_EQ(view.ListView1[1].State, kLoggedIn);
 }

@@ -376,4 +376,7 @@ TEST_F(ControllerTest, OperationRecordsOpenOnlyForASelectedHandheld) {
     controller->ShowOperationRecords();
     ASSERT_EQ(view.operationRecordViews.size(), 1u);
     EXPECT_TRUE(view.operationRecordViews[0].empty()); // no request yet
+    controller->SelectListItem(-1);
+    controller->ShowOperationRecords();
+    EXPECT_EQ(view.operationRecordViews.size(), 1u) << "nothing selected: nothing opens";
 }

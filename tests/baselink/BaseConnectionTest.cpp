@@ -195,6 +195,19 @@ TEST_F(ScanFixture, StartingAScanWhileOneRunsOnlyClearsTheFlag) {
     EXPECT_TRUE(scan.Scanning());
 }
 
+TEST_F(ScanFixture, EachSlotWaitsAfterClosingAndAroundItsQuery) {
+    settings.PortName = {"COM1", "COM3", "", ""};
+    settings.BaseId = {"02", "05", "", ""};
+    ports.onQuery = [&](int) {
+        ports.calls.push_back("waits:" + std::to_string(waits.waits.size()));
+    };
+    scan.ConnectBaseStations();
+    EXPECT_EQ(waits.waits, (std::vector<unsigned>{20, 100, 200, 20, 100, 200}));
+    EXPECT_EQ(ports.calls,
+              (std::vector<std::string>{"name1=COM1", "close1", "open1", "query1", "waits:2",
+                                        "close2", "name2=COM3", "open2", "query2", "waits:5"}));
+}
+
 TEST_F(ScanFixture, ProgramEndingInAWaitStopsTheConnectionAndTheScan) {
     settings.PortName = {"COM1", "COM3", "", ""};
     settings.BaseId = {"02", "05", "", ""};

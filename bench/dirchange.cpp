@@ -1,6 +1,7 @@
 // bench-dirchange [SECONDS]: processor time of an active watcher on an idle directory over
 // SECONDS (default 10), as a share of one core; then the time from a file change to its event.
 #include "desktop/DirChange.h"
+#include "BenchUtil.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -18,12 +19,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-double ProcessCpuSeconds() {
-    timespec t{};
-    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
-}
 
 void RunEventLoopFor(QCoreApplication& app, int ms) {
     QTimer::singleShot(ms, Qt::PreciseTimer, &app, &QCoreApplication::quit);
@@ -55,10 +50,10 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    const double cpuBefore = ProcessCpuSeconds();
+    const double cpuBefore = bench::CpuSeconds();
     const auto wallBefore = Clock::now();
     RunEventLoopFor(app, seconds * 1000);
-    const double cpu = ProcessCpuSeconds() - cpuBefore;
+    const double cpu = bench::CpuSeconds() - cpuBefore;
     const double wall = std::chrono::duration<double>(Clock::now() - wallBefore).count();
     std::printf("idle watcher: %.3f ms processor time in %.2f s = %.4f %% of one core "
                 "(target below 1 %%)\n",

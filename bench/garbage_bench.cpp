@@ -29,31 +29,6 @@ namespace {
 
 constexpr double kLineBytesPerSecond = 115200 / 10.0;
 
-long RssKiB(int pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::atol(line.c_str() + 6);
-        }
-    }
-    return -1;
-}
-
-double CpuSecondsOf(int pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    std::istringstream fields(text.substr(text.rfind(')') + 2));
-    std::string field;
-    long ticks = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-        if (i >= 14) {
-            ticks += std::atol(field.c_str());
-        }
-    }
-    return static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
 // Writes noise to the far end at the line's speed until stopped, in 10 ms slices.
 class NoiseWriter {
 public:
@@ -153,10 +128,10 @@ int main(int argc, char** argv) {
         Request(base, host, n, quiet);
     }
     NoiseWriter writer(noisy);
-    const long rssBefore = RssKiB(pid);
+    const long rssBefore = bench::RssKiBOf(pid);
     long rssMax = rssBefore;
     std::vector<long> rssSamples;
-    const double cpu0 = CpuSecondsOf(pid);
+    const double cpu0 = bench::CpuSecondsOf(pid);
     const double t0 = bench::WallSeconds();
     writer.Start();
     Answers noisyRun;
@@ -165,7 +140,7 @@ int main(int argc, char** argv) {
         double sent = bench::WallSeconds();
         Request(base, host, n, noisyRun);
         if (bench::WallSeconds() >= nextSample) {
-            rssSamples.push_back(RssKiB(pid));
+            rssSamples.push_back(bench::RssKiBOf(pid));
             rssMax = std::max(rssMax, rssSamples.back());
             nextSample += 5;
         }
@@ -173,8 +148,8 @@ int main(int argc, char** argv) {
     }
     writer.Stop();
     const double wall = bench::WallSeconds() - t0;
-    const double cpu = CpuSecondsOf(pid) - cpu0;
-    const long rssAfter = RssKiB(pid);
+    const double cpu = bench::CpuSecondsOf(pid) - cpu0;
+    const long rssAfter = bench::RssKiBOf(pid);
     bool extra = base.WaitForKind("reply", 500ms).has_value();
 
     std::printf("garbage on base station 2: %zu bytes in %.1f s = %.0f bytes/s (line speed %.0f)\n",

@@ -28,21 +28,6 @@ using testsupport::BaseSim;
 
 namespace {
 
-// Processor time (user + system) of another process, in seconds.
-double ProcessCpuSeconds(long pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), {});
-    std::size_t at = text.rfind(')'); // the command name may hold blanks
-    std::istringstream fields(text.substr(at + 2));
-    std::string skip;
-    for (int i = 3; i < 14; ++i) {
-        fields >> skip;
-    }
-    double user = 0, system = 0;
-    fields >> user >> system;
-    return (user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
 double ResidentMiB() {
     std::ifstream statm("/proc/self/statm");
     long size = 0, resident = 0;
@@ -80,10 +65,10 @@ void IdleWindowUnderX() {
     sleep(2); // past the first showing and its hide
     host.Send("show");
     bool shown = testsupport::WaitUntil([&] { return x.Viewable(window); }, 3000);
-    double c0 = ProcessCpuSeconds(relay);
+    double c0 = bench::CpuSecondsOf(relay);
     double w0 = bench::WallSeconds();
     sleep(20);
-    double cpu = ProcessCpuSeconds(relay) - c0;
+    double cpu = bench::CpuSecondsOf(relay) - c0;
     double wall = bench::WallSeconds() - w0;
     std::printf("idle relay with its window %s under Xvfb, four open ports: cpu %.3f s in %.2f s "
                 "= %.3f%% of one core (target < 1%%)\n",

@@ -53,8 +53,6 @@ public:
     // The event loop's first showing of the window: with a notification area the hide rule
     // hides it again; without one it stays up, since nothing else could bring it back.
     void FirstShowing();
-    // The desktop has a notification area: the window hides; without one it minimises.
-    bool HidesToTray() const { return hidesToTray_; }
 
     // MainView.
     void ShowMessage(const std::string& caption, const std::string& text) override;
@@ -142,7 +140,7 @@ private:
     std::size_t shownLines_ = 0;  // lines in Memo1
     bool followLog_ = true;       // Memo1 keeps its newest line in view
     Dialogs dialogs_;
-    bool hidesToTray_;
+    bool hidesToTray_; // with a notification area the window hides; without one it minimises
     bool firstShowing_ = true;
     QElapsedTimer broughtUp_; // since the window was last brought up
     bool drawing_ = false;    // set while the view draws, so drawn changes are not forwarded

@@ -18,8 +18,6 @@ using text::ToGbk;
 
 namespace {
 
-const std::string kTime = "291615000000";
-
 class QueueTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { testsupport::EnsureCoreApplication(); } // the retry timer

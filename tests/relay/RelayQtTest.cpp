@@ -16,8 +16,6 @@ using namespace relaytest;
 
 namespace {
 
-const std::string kTime = "291615000000";
-
 class RelayQtTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { testsupport::EnsureCoreApplication(); }

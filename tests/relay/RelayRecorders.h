@@ -18,6 +18,9 @@
 
 namespace relaytest {
 
+// The 12-digit time text of the requests in these tests.
+inline const std::string kTime = "291615000000";
+
 struct SentReply {
     int operation;
     std::string address, handheld, text, time;

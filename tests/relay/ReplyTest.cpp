@@ -18,8 +18,6 @@ using text::ToGbk;
 
 namespace {
 
-const std::string kTime = "291615000000";
-
 struct ParseCase {
     std::string file;
     bool recognised;

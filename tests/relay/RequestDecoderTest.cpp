@@ -15,8 +15,6 @@ using text::ToGbk;
 
 namespace {
 
-const std::string kTime = "291615000000";
-
 class DecoderTest : public ::testing::Test {
 protected:
     DecoderTest() {

@@ -17,7 +17,6 @@ namespace {
 
 // 62 distinct bytes: positions 1-26 A-Z, 27-52 a-z, 53-62 0-9.
 const std::string D = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-const std::string kTime = "291615000000";
 std::string B(std::size_t n) {
     return std::string(n, ' ');
 }

@@ -9,17 +9,6 @@
 
 namespace testsupport {
 
-void EnsureWidgetApplication() {
-    if (QCoreApplication::instance() == nullptr) {
-        static int argc = 1;
-        static char name[] = "dcrelay-test";
-        static char* argv[] = {name, nullptr};
-        // Never destroyed: a static QApplication is torn down after Qt's own statics, and the
-        // pointing device that QTest's mouse events create then crashes the exit.
-        new QApplication(argc, argv);
-    }
-}
-
 void ClearProgramEnd() {
     app::SetProgramEnding(false);
     // exec() clears the application's quit request before it runs; the queued quit ends it.

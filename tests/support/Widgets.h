@@ -15,9 +15,6 @@ inline void PrintTo(const QString& s, std::ostream* os) {
 
 namespace testsupport {
 
-// A QApplication for widget tests that have no main of their own; it is never destroyed.
-void EnsureWidgetApplication();
-
 // After a test that ended the program (QCoreApplication::exit, which also makes every later
 // modal dialog return at once): clears the ending so the next test runs normally.
 void ClearProgramEnd();

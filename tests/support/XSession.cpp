@@ -193,11 +193,6 @@ bool XSession::Viewable(const std::string& window) const {
     return Tool("xwininfo -id " + window).find("IsViewable") != std::string::npos;
 }
 
-std::string XSession::ActiveWindow() const {
-    std::string id = Tool("xdotool getactivewindow");
-    return id.substr(0, id.find('\n'));
-}
-
 void XSession::Click(const std::string& window, int x, int y, int button, int repeat) const {
     Tool("xdotool mousemove --window " + window + " " + std::to_string(x) + " " +
          std::to_string(y) + " click --repeat " + std::to_string(repeat) + " --delay 80 " +

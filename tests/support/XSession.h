@@ -33,7 +33,6 @@ public:
     // A window of the program whose WM_CLASS instance is `instance`, docked in jwm's tray, or "".
     std::string TrayIconOf(const std::string& instance) const;
     bool Viewable(const std::string& window) const;
-    std::string ActiveWindow() const;
 
     // Pointer actions at a point inside the window (its own coordinates).
     void Click(const std::string& window, int x, int y, int button = 1, int repeat = 1) const;

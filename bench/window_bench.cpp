@@ -12,6 +12,7 @@
 #include "support/BaseSim.h"
 #include "support/EventPump.h"
 #include "support/Instance.h"
+#include "support/WaitUntil.h"
 #include "support/XSession.h"
 #include "text/Gbk.h"
 

@@ -6,6 +6,7 @@
 #include "support/EnvGuard.h"
 #include "support/Instance.h"
 #include "support/Leftovers.h"
+#include "support/WaitUntil.h"
 #include "text/Files.h"
 #include "text/Gbk.h"
 
@@ -85,14 +86,9 @@ struct RelayProcessTest : ::testing::Test {
     }
     // Waits until the relay's work log holds a line containing `part` (UTF-8).
     bool WaitForLogLine(const std::string& part, std::chrono::milliseconds timeout) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (text::ReadFile(LogFile()).value_or("").find(part) == std::string::npos) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                return false;
-            }
-            std::this_thread::sleep_for(20ms);
-        }
-        return true;
+        return testsupport::WaitUntil(
+            [&] { return text::ReadFile(LogFile()).value_or("").find(part) != std::string::npos; },
+            timeout.count());
     }
     std::optional<SimLine> Reply(std::chrono::milliseconds t = 5s) {
         return base->WaitForKind("reply", t);

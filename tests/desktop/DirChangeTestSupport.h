@@ -2,6 +2,7 @@
 #pragma once
 
 #include "desktop/DirChange.h"
+#include "support/EventPump.h"
 #include "support/TempDir.h"
 
 #include <QCoreApplication>
@@ -46,22 +47,12 @@ inline void MakeOld(const std::string& path) {
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 }
 
-// Handles events until cond holds or the limit passes; whether cond holds.
+// The test support's event pumps, with the waits these tests use unless they say otherwise.
 inline bool PumpUntil(const std::function<bool()>& cond, std::chrono::milliseconds limit = 5s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
+    return testsupport::PumpUntil(cond, limit);
 }
-
-// Handles events for a while: long enough for a signal already given to reach a comparison.
 inline void PumpFor(std::chrono::milliseconds span = 150ms) {
-    PumpUntil([] { return false; }, span);
+    testsupport::PumpFor(span);
 }
 
 inline int ThreadCount() {

@@ -3,6 +3,7 @@
 // the focus hides it, and the close box only hides it while the host window exists.
 #include "support/BaseSim.h"
 #include "support/Instance.h"
+#include "support/WaitUntil.h"
 #include "support/XSession.h"
 
 #include <gtest/gtest.h>

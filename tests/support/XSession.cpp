@@ -1,4 +1,5 @@
 #include "support/XSession.h"
+#include "support/WaitUntil.h"
 
 #include <array>
 #include <cerrno>

@@ -48,21 +48,4 @@ private:
     std::vector<pid_t> clients_;
 };
 
-// Polls `condition` every 20 ms until it holds or `milliseconds` pass; returns it.
-template <typename Condition> bool WaitUntil(Condition condition, int milliseconds);
-
 } // namespace testsupport
-
-#include <chrono>
-#include <thread>
-
-template <typename Condition> bool testsupport::WaitUntil(Condition condition, int milliseconds) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return condition();
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}

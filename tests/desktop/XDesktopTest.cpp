@@ -13,15 +13,25 @@ using namespace std::chrono_literals;
 using testsupport::BaseSim;
 using testsupport::WaitUntil;
 
-TEST(XDesktop, TrayFocusAndCloseBoxUnderARealDesktop) {
+namespace {
+
+// An X server with jwm, and the relay started there by the host simulator.
+struct XDesktop : ::testing::Test {
     testsupport::XSession x;
-    ASSERT_TRUE(x.Start()) << x.Error();
     testsupport::Instance inst;
-    BaseSim host({"--runtime-dir", inst.RuntimeDir(), "--exchange", inst.Exchange(), "--stdin",
+    BaseSim host{{"--runtime-dir", inst.RuntimeDir(), "--exchange", inst.Exchange(), "--stdin",
                   "--", inst.Relay()},
-                 BaseSim::BuiltProgram("dcrelay-hostsim"));
-    host.SetReadyEvent("started");
-    ASSERT_TRUE(host.Start()) << host.Error();
+                 BaseSim::BuiltProgram("dcrelay-hostsim")};
+    void SetUp() override {
+        ASSERT_TRUE(x.Start()) << x.Error();
+        host.SetReadyEvent("started");
+        ASSERT_TRUE(host.Start()) << host.Error();
+    }
+};
+
+} // namespace
+
+TEST_F(XDesktop, TrayFocusAndCloseBoxUnderARealDesktop) {
 
     std::string icon, window;
     ASSERT_TRUE(WaitUntil([&] { return !(icon = x.TrayIconOf("dcrelay")).empty(); }, 10000))
@@ -60,15 +70,7 @@ TEST(XDesktop, TrayFocusAndCloseBoxUnderARealDesktop) {
 
 // Qt's own threads under X (the display's event reader) must not take SIGTERM: the relay ends
 // through its controller and exits with status 0.
-TEST(XDesktop, SigtermEndsTheRelayWithItsWindowCleanly) {
-    testsupport::XSession x;
-    ASSERT_TRUE(x.Start()) << x.Error();
-    testsupport::Instance inst;
-    BaseSim host({"--runtime-dir", inst.RuntimeDir(), "--exchange", inst.Exchange(), "--stdin",
-                  "--", inst.Relay()},
-                 BaseSim::BuiltProgram("dcrelay-hostsim"));
-    host.SetReadyEvent("started");
-    ASSERT_TRUE(host.Start()) << host.Error();
+TEST_F(XDesktop, SigtermEndsTheRelayWithItsWindowCleanly) {
     ASSERT_TRUE(WaitUntil([&] { return !x.WindowNamed("无线点菜机管理").empty(); }, 5000));
     host.Send("signal TERM");
     auto exit = host.WaitForEvent("exit", 5s);

@@ -5,6 +5,7 @@
 #include "config/Pdaparamsset.h"
 #include "desktop/Icons.h"
 #include "desktop/OpLog.h"
+#include "desktop/OperatorMessageBox.h"
 #include "desktop/QtText.h"
 #include "desktop/TrayIcon.h"
 #include "desktop/xinxi.h"
@@ -420,8 +421,7 @@ void TForm1::ShowError(const std::string& message) {
         app::HeadlessView().ShowError(message);
         return;
     }
-    QMessageBox box(QMessageBox::Critical, windowTitle(), FromGbk(message), QMessageBox::Ok, this);
-    box.exec();
+    ShowOperatorMessage(this, {MessageKind::Error, message});
 }
 
 bool TForm1::AskDownloadPrompt() {

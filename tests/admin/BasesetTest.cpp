@@ -122,6 +122,9 @@ TEST(BasesetSequence, RefusalsSendNothingAndChangeNothing) {
         EXPECT_TRUE(r.timeline.empty()) << message;
         EXPECT_EQ(r.channelText[0], "01") << message;
     }
+    Recorder highest;
+    highest.Run(0, 4, "255");
+    EXPECT_FALSE(highest.timeline.empty()) << "255 is the highest ID the frame carries";
 }
 
 TEST(BasesetSequence, AnEntryAfterTheFourthSendsNothingButResetsTheTexts) {

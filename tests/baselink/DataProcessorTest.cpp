@@ -312,4 +312,12 @@ TEST(PipelineTimer, RunsWhileThereIsWorkAndStopsWhenIdle) {
     EXPECT_TRUE(testsupport::PumpUntil([&] { return pipe.HeldBytes(1) == 0; }, 2s));
     QCoreApplication::processEvents();
     EXPECT_FALSE(pipe.TimerActive());
+    // Two ports' unfinished frames, the later one behind a good frame: once that is handed
+    // over, the timer wakes for the earlier deadline.
+    pipe.Comm1ReceiveData(1, cut.data(), static_cast<int>(cut.size()));
+    testsupport::PumpFor(150ms);
+    const std::string behind = f + cut.substr(0, 2048 - f.size());
+    pipe.Comm1ReceiveData(2, behind.data(), static_cast<int>(behind.size()));
+    EXPECT_TRUE(testsupport::PumpUntil([&] { return pipe.HeldBytes(1) == 0; }, 2s));
+    EXPECT_GT(pipe.HeldBytes(2), 0u) << "station 2's frame may still be continued";
 }

@@ -2,10 +2,9 @@
 //  1. the idle relay with its window shown under Xvfb and jwm, four base stations simulated on
 //     open ports, nothing arriving: the relay process's processor time over 20 s (target: below
 //     1% of one core);
-//  2. 100,000 (or LINES) work-log lines appended to the main window offscreen (the log and its text
-//  area
-//     keep the newest lines): the time taken and the resident size before, at 20,000 lines and
-//     after.
+//  2. 100,000 (or LINES) work-log lines appended to the main window offscreen (the log and its
+//     text area keep the newest lines): the time taken and the resident size before, at 20,000
+//     lines and after.
 #include "BenchUtil.h"
 #include "FourStations.h"
 #include "desktop/Unit1.h"

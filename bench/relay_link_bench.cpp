@@ -1,4 +1,4 @@
-// bench-relay-link [REQUESTS]
+// bench-relay-link [REQUESTS [--window-first]]
 //  1. ticks and wall time to decode 1,000 valid frames queued at once;
 //  2. processor time of the idle relay (controller in this process) with four open ports and
 //     nothing arriving, over 10 s (target: below 1% of one core);
@@ -7,10 +7,12 @@
 //     request burst to its reply, less the required waits (100 ms read silence, 20 ms and
 //     100 ms before reading the reply) and the host simulator's own time (target: median
 //     below 5 ms); every request answered exactly once. Run twice: the relay headless, then
-//     with its main window on the offscreen platform (target: median within 1 ms of headless).
-// bench-relay-link REQUESTS --insight: only step 3, headless, twice in the same run, without and
-// with the work-log file switched on (the operation records are always kept), and the recorder's
-// own cost per request and answer with a full table (target: the two medians within 0.5 ms).
+//     with its main window on the offscreen platform, or the other way round with --window-first
+//     (target: median within 1 ms of headless).
+// bench-relay-link REQUESTS --insight [--on-first]: only step 3, headless, twice in the same run,
+// without and with the work-log file switched on (--on-first: with it first; the operation records
+// are always kept), and the recorder's own cost per request and answer with a full table (target:
+// the two medians within 0.5 ms).
 #include "BenchUtil.h"
 #include "FourStations.h"
 #include "app/HeadlessView.h"
@@ -173,17 +175,25 @@ int main(int argc, char** argv) {
     testsupport::EnsureCoreApplication();
     int count = argc > 1 ? std::atoi(argv[1]) : 1000;
     if (argc > 2 && std::strcmp(argv[2], "--insight") == 0) {
+        // --on-first swaps the two runs, to tell the file's cost from that of running second.
+        const bool onFirst = argc > 3 && std::strcmp(argv[3], "--on-first") == 0;
         RecorderCost();
-        const double off = EndToEnd(count, "headless", false);
-        const double on = EndToEnd(count, "headless", true);
+        const double first = EndToEnd(count, "headless", onFirst);
+        const double second = EndToEnd(count, "headless", !onFirst);
+        const double off = onFirst ? second : first;
+        const double on = onFirst ? first : second;
         std::printf("work-log file on minus off: %+.2f ms median (target within 0.5 ms)\n",
                     on - off);
         return 0;
     }
     DecodeThousandFrames();
     IdleRelay();
-    double headless = EndToEnd(count, "headless");
-    double window = EndToEnd(count, "window");
+    // --window-first swaps the two runs, to tell the window's cost from that of running second.
+    const bool windowFirst = argc > 2 && std::strcmp(argv[2], "--window-first") == 0;
+    const double first = EndToEnd(count, windowFirst ? "window" : "headless");
+    const double second = EndToEnd(count, windowFirst ? "headless" : "window");
+    const double headless = windowFirst ? second : first;
+    const double window = windowFirst ? first : second;
     std::printf("window face: median %+.2f ms against headless (target within 1 ms)\n",
                 window - headless);
     return 0;

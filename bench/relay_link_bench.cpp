@@ -32,6 +32,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <utility>
 
 using namespace std::chrono_literals;
 using testsupport::BaseSim;
@@ -169,6 +170,18 @@ void RecorderCost() {
                 recorder.Records().size());
 }
 
+// Runs both halves of a comparison, the second first when `secondFirst`; their medians in the
+// order given.
+template <typename First, typename Second>
+std::pair<double, double> PairInOrder(bool secondFirst, First first, Second second) {
+    if (secondFirst) {
+        const double b = second();
+        return {first(), b};
+    }
+    const double a = first();
+    return {a, second()};
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -178,10 +191,9 @@ int main(int argc, char** argv) {
         // --on-first swaps the two runs, to tell the file's cost from that of running second.
         const bool onFirst = argc > 3 && std::strcmp(argv[3], "--on-first") == 0;
         RecorderCost();
-        const double first = EndToEnd(count, "headless", onFirst);
-        const double second = EndToEnd(count, "headless", !onFirst);
-        const double off = onFirst ? second : first;
-        const double on = onFirst ? first : second;
+        const auto [off, on] = PairInOrder(
+            onFirst, [&] { return EndToEnd(count, "headless", false); },
+            [&] { return EndToEnd(count, "headless", true); });
         std::printf("work-log file on minus off: %+.2f ms median (target within 0.5 ms)\n",
                     on - off);
         return 0;
@@ -190,10 +202,9 @@ int main(int argc, char** argv) {
     IdleRelay();
     // --window-first swaps the two runs, to tell the window's cost from that of running second.
     const bool windowFirst = argc > 2 && std::strcmp(argv[2], "--window-first") == 0;
-    const double first = EndToEnd(count, windowFirst ? "window" : "headless");
-    const double second = EndToEnd(count, windowFirst ? "headless" : "window");
-    const double headless = windowFirst ? second : first;
-    const double window = windowFirst ? first : second;
+    const auto [headless, window] = PairInOrder(
+        windowFirst, [&] { return EndToEnd(count, "headless"); },
+        [&] { return EndToEnd(count, "window"); });
     std::printf("window face: median %+.2f ms against headless (target within 1 ms)\n",
                 window - headless);
     return 0;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <climits>
 #include <stdexcept>
+#include <unordered_set>
 
 namespace config {
 
@@ -164,34 +165,56 @@ std::vector<std::string> IniFile::Sections() const {
 
 std::vector<std::string> IniFile::Keys(std::string_view section) const {
     std::vector<std::string> names;
+    std::unordered_set<std::string> seen;
     bool inSection = false;
     for (const Line& line : lines_) {
         if (line.LineKind == Kind::Header) {
             inSection = text::EqualsNoCase(line.Name, section);
-        } else if (line.LineKind == Kind::Key && inSection) {
-            const bool listed = std::any_of(names.begin(), names.end(), [&](const std::string& n) {
-                return text::EqualsNoCase(n, line.Name);
-            });
-            if (!listed) {
-                names.push_back(line.Name);
-            }
+        } else if (line.LineKind == Kind::Key && inSection &&
+                   seen.insert(text::FoldCase(line.Name)).second) {
+            names.push_back(line.Name);
         }
     }
     return names;
 }
 
-std::optional<std::size_t> IniFile::FindKeyLine(std::string_view section,
-                                                std::string_view key) const {
+namespace {
+
+// One text for a section and a key, the same for every spelling of their letters.
+std::string IndexKey(std::string_view section, std::string_view key) {
+    return text::FoldCase(section) + '\n' + text::FoldCase(key);
+}
+
+} // namespace
+
+// The first line of each key of each section, indexed once for all lookups until a line is
+// inserted, so that reading every key of a large file takes time in proportion to its lines.
+void IniFile::IndexKeyLines() const {
+    keyLines_.clear();
+    std::string section;
     bool inSection = false;
     for (std::size_t i = 0; i < lines_.size(); ++i) {
         const Line& line = lines_[i];
         if (line.LineKind == Kind::Header) {
-            inSection = text::EqualsNoCase(line.Name, section);
-        } else if (line.LineKind == Kind::Key && inSection && text::EqualsNoCase(line.Name, key)) {
-            return i;
+            section = line.Name;
+            inSection = true;
+        } else if (line.LineKind == Kind::Key && inSection) {
+            keyLines_.emplace(IndexKey(section, line.Name), i);
         }
     }
-    return std::nullopt;
+    indexed_ = true;
+}
+
+std::optional<std::size_t> IniFile::FindKeyLine(std::string_view section,
+                                                std::string_view key) const {
+    if (!indexed_) {
+        IndexKeyLines();
+    }
+    const auto found = keyLines_.find(IndexKey(section, key));
+    if (found == keyLines_.end()) {
+        return std::nullopt;
+    }
+    return found->second;
 }
 
 std::optional<std::string> IniFile::Find(std::string_view section, std::string_view key) const {
@@ -253,6 +276,7 @@ void IniFile::InsertLine(std::size_t position, std::string text) {
     }
     lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(position),
                   ParseLine(std::move(text), std::move(ending)));
+    indexed_ = false; // the lines after the new one moved
 }
 
 void IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {

@@ -20,6 +20,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace config {
@@ -75,11 +76,14 @@ private:
     };
     static Line ParseLine(std::string text, std::string ending);
     std::optional<std::size_t> FindKeyLine(std::string_view section, std::string_view key) const;
+    void IndexKeyLines() const;
     std::optional<std::size_t> InsertionLine(std::string_view section) const;
     void InsertLine(std::size_t position, std::string text);
 
     std::vector<Line> lines_;
     std::string eol_ = "\r\n";
+    mutable std::unordered_map<std::string, std::size_t> keyLines_; // see IndexKeyLines
+    mutable bool indexed_ = false;
 };
 
 // The integer forms of ReadInteger; nothing when the text is no integer.

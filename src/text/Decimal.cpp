@@ -16,15 +16,22 @@ std::int64_t ParseDecimal(std::string_view text, const DecimalRule& rule) {
     if (i == text.size()) {
         throw fail();
     }
-    constexpr std::int64_t kLimit = std::numeric_limits<std::int64_t>::max() / 10 - 9;
-    std::int64_t magnitude = 0;
+    // The largest magnitude the sign allows: 2^63 for a negative value, 2^63 - 1 otherwise.
+    const std::uint64_t limit =
+        static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) + (negative ? 1 : 0);
+    std::uint64_t magnitude = 0;
     for (; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9' || magnitude > kLimit) {
+        if (text[i] < '0' || text[i] > '9') {
             throw fail();
         }
-        magnitude = magnitude * 10 + (text[i] - '0');
+        const auto digit = static_cast<std::uint64_t>(text[i] - '0');
+        if (magnitude > (limit - digit) / 10) {
+            throw fail();
+        }
+        magnitude = magnitude * 10 + digit;
     }
-    const std::int64_t value = negative ? -magnitude : magnitude;
+    // Two's complement: 0 - magnitude is the negative value, also for 2^63.
+    const auto value = static_cast<std::int64_t>(negative ? 0 - magnitude : magnitude);
     if (value < rule.min || value > rule.max) {
         throw fail();
     }

@@ -266,6 +266,18 @@ TEST_F(ControllerTest, CloseRequestOnlyHidesWhileTheHostWindowExists) {
     EXPECT_TRUE(app::ProgramEnding());
 }
 
+TEST_F(ControllerTest, CloseRequestWaitsUpTo200MsForTheHostWindowToGo) {
+    inst = std::make_unique<Instance>();
+    hostlink::HostSocket hostWindow;
+    ASSERT_EQ(hostWindow.Open(inst->RuntimeDir(), 778), "");
+    Start();
+    controller->StartForHost("778");
+    // The host closes its window 100 ms into the close request (a host that is shutting down).
+    QTimer::singleShot(100ms, [&hostWindow] { hostWindow.Close(); });
+    controller->CloseRequest();
+    EXPECT_TRUE(app::ProgramEnding());
+}
+
 TEST_F(ControllerTest, FileMonitoringWatchesTheExchangeDirectory) {
     InstanceSettings s;
     s.fileMode = true;

@@ -84,7 +84,7 @@ TEST(IniFile, ReadsValuesByTheRulesOfTheFormat) {
 }
 
 TEST(IniFile, ListsSectionsAndKeysInFileOrderOnce) {
-    const IniFile ini = IniFile::FromBytes("x=0\n[B]\nz=1\nA=2\n[abc\n; c=3\n[A]\nm=1\n"
+    const IniFile ini = IniFile::FromBytes("x=0\n[B]\nz=1\nA=2\n[abc\n; c=3\n[A]\nm=1\n#PDA3=005\n"
                                            "[b]\nZ=9\ny=4\n[]\n");
     EXPECT_EQ(ini.Sections(), (std::vector<std::string>{"B", "A", ""}));
     EXPECT_EQ(ini.Keys("b"), (std::vector<std::string>{"z", "A", "y"}));

@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -137,6 +138,10 @@ TEST_F(ParamDialogTest, OpensAndSavesWithTheFilesRules) {
                 HasSubstr("/dev/null"));
     QTest::keyClicks(dialog->Tabs[0].BaseId, "\b\b\b300");
     QTest::mouseClick(dialog->Tabs[1].ClearAll, Qt::LeftButton);
+    dialog->Edit2->clear();
+    QInputMethodEvent typed; // Chinese arrives from the input method as committed text
+    typed.setCommitString(QString::fromUtf8("欢迎光临"));
+    QApplication::sendEvent(dialog->Edit2, &typed);
     dialog->PickDirectory = [](const QString&) { return QString("/srv/menu"); };
     QTest::mouseClick(dialog->btn_Choose, Qt::LeftButton);
     QTest::mouseClick(dialog->btn_Save, Qt::LeftButton);
@@ -147,6 +152,7 @@ TEST_F(ParamDialogTest, OpensAndSavesWithTheFilesRules) {
                              "Path=/srv/menu/\r\n", "WPath=/srv/menu/\r\n"}) {
         EXPECT_THAT(settings, HasSubstr(line));
     }
+    EXPECT_THAT(settings, HasSubstr("teststr=" + text::ToGbk("欢迎光临") + "\r\n"));
     EXPECT_EQ(
         text::ToUtf8(ReadAll(dir.File(kRegistryFileName))),
         "[基站1]\r\nPDA1=005\r\n[基站2]\r\nPDA1=\r\n[基站3]\r\nPDA1=\r\n[基站4]\r\nPDA1=\r\n");

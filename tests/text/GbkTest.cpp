@@ -64,6 +64,8 @@ TEST(Gbk, CountsAndDropsCharacters) {
     std::string cut = "a" + ToGbk("谢").substr(0, 1);
     EXPECT_EQ(GbkCharCount(cut), 2u);
     EXPECT_EQ(DropLastGbkChars(cut, 1), "a");
+    // 0x7F is no trail byte: B0 7F is two characters
+    EXPECT_EQ(GbkCharCount("\xB0\x7F"), 2u);
 }
 
 TEST(Gbk, FixedTextsAreConvertedOnceAndStayPut) {

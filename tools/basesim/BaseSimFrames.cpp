@@ -9,12 +9,6 @@
 namespace basesim {
 namespace {
 
-const std::array<std::string_view, kOperationCount> kOperationNames = {
-    "DL",   "XGMM", "KT",   "HT",   "BT",   "CT",   "XGTT", "DC",   "TC",   "ZZCC",
-    "CPCC", "ZDCX", "KXHZ", "LBKX", "THKX", "YDHZ", "THYD", "ZLQR", "KHKH", "PYKH",
-    "DYJZ", "GT",   "CLCC", "ZKMD", "JC",   "DYDC", "GQ",   "LSC",  "XGJQ", "XJJZ",
-    "QCJE", "ZZTC", "CPTC", "CLTC", "ZZQC", "CPQC", "CLQC"};
-
 // Request mnemonics that differ from the operation's name.
 constexpr std::string_view kMnemonicYdkt = "YDKT";
 constexpr int kOperationYdkt = 30;
@@ -142,10 +136,8 @@ std::optional<Bytes> ParseHex(std::string_view hex) {
 // --- operations ---
 
 std::string_view OperationName(int operation) {
-    if (operation < 0 || operation >= kOperationCount) {
-        return "";
-    }
-    return kOperationNames[static_cast<std::size_t>(operation)];
+    return relay::IsKnownOperation(operation) ? std::string_view(relay::OperationName(operation))
+                                              : std::string_view();
 }
 
 std::optional<int> OperationByName(std::string_view name) {
@@ -153,10 +145,8 @@ std::optional<int> OperationByName(std::string_view name) {
     for (char c : name) {
         upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     }
-    for (int op = 0; op < kOperationCount; ++op) {
-        if (kOperationNames[static_cast<std::size_t>(op)] == upper) {
-            return op;
-        }
+    if (const int op = relay::FindOperationName(upper); op >= 0) {
+        return op;
     }
     if (upper == kMnemonicYdkt) {
         return kOperationYdkt;

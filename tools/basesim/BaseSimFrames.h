@@ -4,6 +4,8 @@
 // their own, so that the simulator can judge what the relay sends.
 #pragma once
 
+#include "relay/OperationNames.h"
+
 #include "JsonLine.h"
 
 #include <cstdint>
@@ -26,7 +28,7 @@ std::optional<Bytes> ParseHex(std::string_view hex);
 
 // --- frames sent by the base station ---
 inline constexpr std::uint8_t kFirstOpByte = 0x4C; // operation 0
-inline constexpr int kOperationCount = 37;
+inline constexpr int kOperationCount = relay::kOperationCount;
 // The operation's name (DL, XGMM, ...) for 0..36, else "".
 std::string_view OperationName(int operation);
 // The operation of a name or request mnemonic, ignoring case (YDKT is operation 30, named QCJE).

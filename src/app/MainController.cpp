@@ -17,7 +17,8 @@ namespace {
 // itself while it runs, so the recovery waits for it.
 class ControllerReopener : public PortReopener {
 public:
-    ControllerReopener(MainController& c, WorkLog& log) : c_(c), log_(log) {}
+    ControllerReopener(MainController& c, BaseSender& sender, WorkLog& log)
+        : c_(c), sender_(sender), log_(log) {}
     bool MayReopen() const override { return !ProgramEnding() && !c_.Scan().Scanning(); }
     bool ReopenSlot(int slot) override {
         TComm& comm = c_.Comm(slot);
@@ -32,10 +33,18 @@ public:
             return false;
         }
     }
+    std::optional<std::string> HungUpPort(int slot) const override {
+        const TComm& comm = c_.Comm(slot);
+        return comm.HungUp() ? std::optional(comm.CommName()) : std::nullopt;
+    }
+    void SendKept(int slot, std::deque<StationReply> replies) override {
+        sender_.SendKept(slot, std::move(replies));
+    }
     void Log(const std::string& line) override { log_.Append(line); }
 
 private:
     MainController& c_;
+    BaseSender& sender_;
     WorkLog& log_;
 };
 
@@ -49,7 +58,8 @@ void RemoveUnfinishedWrites(const config::AppSettings& settings) {
 
 MainController::MainController(const std::string& programDir, const Markers& markers,
                                MainView& view, const std::string& runtimeDir,
-                               const std::string& runtimeRefusal, menu::DownloadPacing pacing)
+                               const std::string& runtimeRefusal, menu::DownloadPacing pacing,
+                               PortRecovery::Now portClock)
     : programDir_(programDir), markers_(markers), view_(view),
       ports_(settings_.BaseId, log_,
              [this](int slot, const char* bytes, std::uint16_t length) {
@@ -67,8 +77,9 @@ MainController::MainController(const std::string& programDir, const Markers& mar
     StartWorkLogFile();
     relay_.SetRequestEvents(&recorder_);
     TComm::SetProgramDirectory(programDir_);
-    reopener_ = std::make_unique<ControllerReopener>(*this, log_);
-    portRecovery_ = std::make_unique<PortRecovery>(*reopener_);
+    reopener_ = std::make_unique<ControllerReopener>(*this, ports_.Sender(), log_);
+    portRecovery_ = std::make_unique<PortRecovery>(*reopener_, std::move(portClock));
+    ports_.Sender().SetReplyHold(portRecovery_.get());
     ports_.OnHangUp(
         [this](int slot, const std::string& name) { portRecovery_->HungUp(slot, name); });
     SetUpPipeline();

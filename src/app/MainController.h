@@ -45,9 +45,11 @@ public:
     // runtimeDir: the host link's runtime directory, empty when it was refused (refusal is the
     // work-log line to write). The endpoint is opened there with the process id as handle.
     // pacing: the download's pauses (production values unless a test shortens them).
+    // portClock: the clock of the hung-up ports' recovery and of the replies kept meanwhile.
     MainController(const std::string& programDir, const Markers& markers, MainView& view,
                    const std::string& runtimeDir, const std::string& runtimeRefusal,
-                   menu::DownloadPacing pacing = {});
+                   menu::DownloadPacing pacing = {},
+                   PortRecovery::Now portClock = PortRecovery::Clock::now);
     ~MainController() override;
 
     // The creation sequence. Returns false when it ended early (no py.txt in the menu directory).
@@ -95,6 +97,8 @@ public:
     const hostlink::HostLink& Host() const { return hostLink_; }
     const OperationRecorder& Records() const { return recorder_; }
     TComm& Comm(int slot) { return ports_.Comm(slot); }
+    // The replies kept for base station 1 to 4 while its port is out.
+    std::size_t HeldReplies(int slot) const { return portRecovery_->HeldReplies(slot); }
     desktop::TDirChange& DirChange1() { return dirChange1_; }
 
 private:

@@ -35,7 +35,7 @@ void ReceivePipeline::Comm1ReceiveData(int slot, const char* buffer, int length)
     }
     std::string s(buffer, static_cast<std::size_t>(length));
     const Clock::time_point now = now_();
-    // The rest of a frame that filled the last chunk, whatever its first bytes.
+    // The rest of an incomplete frame that the last, full chunk left, whatever its first bytes.
     if (Port(slot).Continues(now)) {
         if (debugLogging_) {
             log_.Append(text::Fixed("串口收到：") + HexCodec::BytesToHex(s));

@@ -13,7 +13,8 @@ std::optional<FrameAssembler::Clock::time_point> FrameAssembler::Deadline() cons
 }
 
 bool FrameAssembler::Continues(Clock::time_point now) const {
-    return lastFull_ && now <= lastChunk_ + timing_.ReadInterval + timing_.FillTime;
+    return !held_.empty() && lastFull_ &&
+           now <= lastChunk_ + timing_.ReadInterval + timing_.FillTime;
 }
 
 std::vector<RequestFrame> FrameAssembler::Add(std::span<const std::uint8_t> chunk,

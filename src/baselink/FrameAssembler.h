@@ -2,8 +2,10 @@
 // reader ends a chunk after a read interval of silence or when its 2048-byte buffer is full, and
 // a base station sends its frames in bursts, so a burst goes on past the end of a chunk only
 // after a full chunk. The chunk that follows a full chunk before the port's next chunk is due
-// belongs to the same burst and is cut with it; an incomplete frame at the end of a burst is
-// given up (searched for later frames, then dropped).
+// belongs to the same burst and is cut with it, but only while the port holds an incomplete frame:
+// after a full chunk that ended on a frame's end, the next chunk is sorted by its first bytes like
+// any other. An incomplete frame at the end of a burst is given up (searched for later frames,
+// then dropped).
 #pragma once
 
 #include "baselink/BaseFrame.h"
@@ -30,8 +32,9 @@ public:
 
     explicit FrameAssembler(AssemblyTiming timing = {}) : timing_(timing) {}
 
-    // Whether a chunk arriving at `now` continues the burst of the last chunk: that chunk was
-    // full, and the port's next chunk would be due by now if the bytes went on.
+    // Whether a chunk arriving at `now` continues an incomplete frame of the last chunk: that
+    // chunk was full, it left bytes held, and the port's next chunk would be due by now if the
+    // bytes went on.
     bool Continues(Clock::time_point now) const;
 
     // Adds a chunk that arrived at `now` and returns the frames it completes, in order. Held

@@ -12,6 +12,12 @@ namespace {
 const std::string kDashes(59, '-');
 const std::string kEquals(59, '=');
 
+std::string Decode(const std::string& hex) {
+    HexCodec::TArrayChar bytes(hex.size() / 2);
+    HexCodec::HexToBytes(hex, bytes, bytes.size());
+    return std::string(bytes.begin(), bytes.end());
+}
+
 } // namespace
 
 BaseSender::BaseSender(const std::array<std::string, 4>& baseIds, BasePorts& ports, WorkLog& log,
@@ -19,12 +25,11 @@ BaseSender::BaseSender(const std::array<std::string, 4>& baseIds, BasePorts& por
     : baseIds_(baseIds), ports_(ports), log_(log), operationName_(std::move(operationName)) {}
 
 void BaseSender::SendToBase(const std::string& hex, int slot) {
-    HexCodec::TArrayChar bytes(hex.size() / 2);
-    HexCodec::HexToBytes(hex, bytes, bytes.size());
+    const std::string bytes = Decode(hex);
     if (slot < 1 || slot > 4 || baseIds_[static_cast<std::size_t>(slot - 1)].empty()) {
         return;
     }
-    ports_.SendData(slot, std::string(bytes.begin(), bytes.end()));
+    ports_.SendData(slot, bytes);
 }
 
 void BaseSender::SendPdaReply(int operation, const std::string& addressHex,
@@ -34,7 +39,7 @@ void BaseSender::SendPdaReply(int operation, const std::string& addressHex,
         std::string frame =
             BaseFrame::BuildReply(operation, addressHex, handheldDec, text, timeHex, success);
         LogReply(handheldDec, operation, frame, text);
-        RouteReply(addressHex, frame);
+        RouteReply(addressHex, {frame, handheldDec, operationName_(operation)});
     } catch (const std::exception& e) {
         log_.Append(text::Fixed("发送数据失败.信息:") + e.what());
     }
@@ -49,15 +54,47 @@ void BaseSender::LogReply(const std::string& handheldDec, int operation, const s
     log_.Append(kEquals);
 }
 
-void BaseSender::RouteReply(const std::string& addressHex, const std::string& frame) {
+void BaseSender::RouteReply(const std::string& addressHex, const StationReply& reply) {
     std::string station = text::Trim(addressHex).substr(0, 2);
     for (int slot = 1; slot <= 4; ++slot) {
         if (baseIds_[static_cast<std::size_t>(slot - 1)] == station) {
-            if (slot == 1) {
-                log_.Append(text::Fixed("由 基站1 发送"));
-            }
-            SendToBase(frame, slot);
+            Deliver(slot, reply);
             return;
         }
     }
+}
+
+void BaseSender::SendKept(int slot, std::deque<StationReply> replies) {
+    for (const StationReply& reply : replies) {
+        try {
+            if (Deliver(slot, reply) == Delivery::Sent) {
+                log_.Append(text::Fixed("基站") + std::to_string(slot) +
+                            text::Fixed(" 补发了向PDA ") + reply.Handheld +
+                            text::Fixed(" 的回复 ") + reply.Operation);
+            }
+        } catch (const std::exception& e) {
+            log_.Append(text::Fixed("发送数据失败.信息:") + e.what());
+        }
+    }
+}
+
+// A reply goes behind those its station's port keeps while it is out, so their order holds.
+BaseSender::Delivery BaseSender::Deliver(int slot, const StationReply& reply) {
+    if (hold_ && hold_->Keep(slot, reply)) {
+        return Delivery::Kept;
+    }
+    if (!HandOver(slot, reply.Frame)) {
+        log_.Append(text::Fixed("基站") + std::to_string(slot) +
+                    text::Fixed(" 的串口未打开，向PDA ") + reply.Handheld +
+                    text::Fixed(" 的回复 ") + reply.Operation + text::Fixed(" 未发送"));
+        return Delivery::NotSent;
+    }
+    if (slot == 1) {
+        log_.Append(text::Fixed("由 基站1 发送"));
+    }
+    return Delivery::Sent;
+}
+
+bool BaseSender::HandOver(int slot, const std::string& hex) {
+    return ports_.SendData(slot, Decode(hex));
 }

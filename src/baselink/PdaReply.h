@@ -3,8 +3,10 @@
 #pragma once
 
 #include "baselink/PdaReplySender.h"
+#include "baselink/ReplyHold.h"
 
 #include <array>
+#include <deque>
 #include <functional>
 #include <string>
 
@@ -29,16 +31,30 @@ public:
     // or when the port is closed, nothing is sent and nothing is said.
     void SendToBase(const std::string& hex, int slot);
 
+    // A reply is logged as sent ("由 基站1 发送" for slot 1) only once its port has taken it.
+    // While the port is out the hold keeps it; a closed port that is not out gets a work-log
+    // line naming the handheld and the operation instead.
     void SendPdaReply(int operation, const std::string& addressHex, const std::string& handheldDec,
                       const std::string& text, const std::string& timeHex, bool success) override;
 
+    // Where replies wait while their station's port is out; none: they are not sent.
+    void SetReplyHold(ReplyHold* hold) { hold_ = hold; }
+    // The replies kept while the slot's port was out, in order, now that it is back.
+    void SendKept(int slot, std::deque<StationReply> replies);
+
 private:
+    enum class Delivery { Sent, Kept, NotSent };
+
     void LogReply(const std::string& handheldDec, int operation, const std::string& frame,
                   const std::string& text);
-    void RouteReply(const std::string& addressHex, const std::string& frame);
+    void RouteReply(const std::string& addressHex, const StationReply& reply);
+    Delivery Deliver(int slot, const StationReply& reply);
+    // Decodes the hex text and queues it on the slot's port; false when the port did not take it.
+    bool HandOver(int slot, const std::string& hex);
 
     const std::array<std::string, 4>& baseIds_;
     BasePorts& ports_;
     WorkLog& log_;
     std::function<std::string(int)> operationName_;
+    ReplyHold* hold_ = nullptr;
 };

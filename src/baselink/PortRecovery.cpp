@@ -28,6 +28,7 @@ void PortRecovery::HungUp(int slot, const std::string& portName) {
     const Clock::time_point now = now_();
     s.lost = true;
     s.portName = portName;
+    s.lostAt = now;
     s.backoff = NextBackoff(s, now);
     s.nextTry = now + s.backoff; // at once, unless it keeps failing
     owner_.Log(StationAndPort(slot, portName) + text::Fixed(" 已断开，设备恢复后自动重新打开"));
@@ -46,10 +47,11 @@ PortRecovery::Clock::duration PortRecovery::NextBackoff(const Slot& s,
 }
 
 void PortRecovery::Tick() {
+    const Clock::time_point now = now_();
+    DropOverdue(now);
     if (!owner_.MayReopen()) {
         return;
     }
-    const Clock::time_point now = now_();
     for (int slot = 1; slot <= 4; ++slot) {
         if (SlotAt(slot).lost && now >= SlotAt(slot).nextTry) {
             TryReopen(slot, now);
@@ -70,6 +72,56 @@ void PortRecovery::TryReopen(int slot, Clock::time_point now) {
     s.everReopened = true;
     s.reopenedAt = now;
     owner_.Log(StationAndPort(slot, s.portName) + text::Fixed(" 已重新打开"));
+    if (!s.kept.empty()) {
+        std::deque<StationReply> kept;
+        kept.swap(s.kept);
+        owner_.SendKept(slot, std::move(kept));
+    }
+}
+
+bool PortRecovery::Keep(int slot, const StationReply& reply) {
+    if (slot < 1 || slot > 4) {
+        return false;
+    }
+    if (!SlotAt(slot).lost) {
+        const std::optional<std::string> portName = owner_.HungUpPort(slot);
+        if (!portName) {
+            return false;
+        }
+        HungUp(slot, *portName);
+    }
+    Slot& s = SlotAt(slot);
+    if (HoldOver(s, now_())) {
+        LogDropped(slot, reply);
+        return true;
+    }
+    s.kept.push_back(reply);
+    owner_.Log(StationAndPort(slot, s.portName) + text::Fixed(" 已断开，向PDA ") + reply.Handheld +
+               text::Fixed(" 的回复 ") + reply.Operation + text::Fixed(" 暂存，串口恢复后发送"));
+    return true;
+}
+
+bool PortRecovery::HoldOver(const Slot& s, Clock::time_point now) const {
+    return now - s.lostAt >= kReplyHold;
+}
+
+void PortRecovery::DropOverdue(Clock::time_point now) {
+    for (int slot = 1; slot <= 4; ++slot) {
+        Slot& s = SlotAt(slot);
+        if (s.lost && !s.kept.empty() && HoldOver(s, now)) {
+            std::deque<StationReply> overdue;
+            overdue.swap(s.kept);
+            for (const StationReply& reply : overdue) {
+                LogDropped(slot, reply);
+            }
+        }
+    }
+}
+
+void PortRecovery::LogDropped(int slot, const StationReply& reply) {
+    owner_.Log(StationAndPort(slot, SlotAt(slot).portName) + text::Fixed(" 断开已超过 ") +
+               std::to_string(kReplyHold.count()) + text::Fixed(" 秒，向PDA ") + reply.Handheld +
+               text::Fixed(" 的回复 ") + reply.Operation + text::Fixed(" 未发送，已丢弃"));
 }
 
 bool PortRecovery::AnyLost() const {

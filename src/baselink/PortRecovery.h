@@ -1,13 +1,19 @@
 // Brings back a base-station port whose device vanished after it was opened (a USB adapter
 // pulled, a pseudo-terminal whose far end closed): one work-log line names the station and its
 // port, and the port is reopened as soon as a device is there again under the same name. The
-// other stations are not touched.
+// other stations are not touched. The replies for the station meanwhile are kept in order and
+// sent once the port is back, for up to kReplyHold after the hang-up; later they are dropped,
+// each with a work-log line.
 #pragma once
+
+#include "baselink/ReplyHold.h"
 
 #include <QTimer>
 #include <array>
 #include <chrono>
+#include <deque>
 #include <functional>
+#include <optional>
 #include <string>
 
 // What the recovery needs of the ports' owner.
@@ -20,10 +26,15 @@ public:
     // Brings the slot's port back on its device; false when the device is not there (the port
     // is then closed).
     virtual bool ReopenSlot(int slot) = 0;
+    // The name of the slot's port when it is open on a device that has hung up, its notice
+    // perhaps still on its way; nothing otherwise.
+    virtual std::optional<std::string> HungUpPort(int slot) const = 0;
+    // Sends the replies kept while the slot's port was out, in order, now that it is back.
+    virtual void SendKept(int slot, std::deque<StationReply> replies) = 0;
     virtual void Log(const std::string& line) = 0;
 };
 
-class PortRecovery {
+class PortRecovery : public ReplyHold {
 public:
     using Clock = std::chrono::steady_clock;
     using Now = std::function<Clock::time_point()>;
@@ -34,6 +45,8 @@ public:
     // doubles the wait before the next reopening, up to kLongestWait.
     static constexpr std::chrono::seconds kSettleTime{10};
     static constexpr std::chrono::seconds kLongestWait{30};
+    // How long after a hang-up the station's replies are kept for it.
+    static constexpr std::chrono::seconds kReplyHold{30};
 
     explicit PortRecovery(PortReopener& owner, Now now = Clock::now);
 
@@ -45,10 +58,18 @@ public:
     void Tick();
     bool Lost(int slot) const { return SlotAt(slot).lost; }
 
+    // ReplyHold: keeps the reply while the slot's port is out, for up to kReplyHold after the
+    // hang-up (a hang-up whose notice has not arrived yet counts from now).
+    bool Keep(int slot, const StationReply& reply) override;
+    // The replies kept for slot 1 to 4.
+    std::size_t HeldReplies(int slot) const { return SlotAt(slot).kept.size(); }
+
 private:
     struct Slot {
         bool lost = false;
         std::string portName;
+        Clock::time_point lostAt{};
+        std::deque<StationReply> kept;
         Clock::time_point nextTry{};
         Clock::time_point reopenedAt{};
         bool everReopened = false;
@@ -59,6 +80,9 @@ private:
     const Slot& SlotAt(int slot) const { return slots_[static_cast<std::size_t>(slot - 1)]; }
     Clock::duration NextBackoff(const Slot& s, Clock::time_point now) const;
     void TryReopen(int slot, Clock::time_point now);
+    bool HoldOver(const Slot& s, Clock::time_point now) const;
+    void DropOverdue(Clock::time_point now);
+    void LogDropped(int slot, const StationReply& reply);
     bool AnyLost() const;
 
     PortReopener& owner_;

@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <filesystem>
 #include <fstream>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -54,21 +55,25 @@ struct ControllerTest : ::testing::Test {
         EXPECT_TRUE(sims.back()->Start()) << sims.back()->Error();
         return *sims.back();
     }
+    // The clock of the port recovery runs this much ahead of the real one.
+    PortRecovery::Clock::duration portClockAhead{};
+
     void Start(const InstanceSettings& s = {}, menu::DownloadPacing pacing = {}) {
         if (!inst) {
             inst = std::make_unique<Instance>(s);
         }
-        controller = std::make_unique<app::MainController>(inst->Dir(), app::Markers{}, view,
-                                                           inst->RuntimeDir(), "", pacing);
+        controller = std::make_unique<app::MainController>(
+            inst->Dir(), app::Markers{}, view, inst->RuntimeDir(), "", pacing,
+            [this] { return PortRecovery::Clock::now() + portClockAhead; });
         ASSERT_TRUE(controller->Create());
     }
-    bool LogHas(const std::string& utf8) {
+    bool LogHas(const std::string& utf8) { return LogCount(utf8) > 0; }
+    int LogCount(const std::string& utf8) {
+        int count = 0;
         for (const auto& l : controller->Log().Lines()) {
-            if (text::ToUtf8(l) == utf8) {
-                return true;
-            }
+            count += text::ToUtf8(l) == utf8;
         }
-        return false;
+        return count;
     }
     bool WaitLog(const std::string& utf8, std::chrono::milliseconds t = 5s) {
         return testsupport::PumpUntil([&] { return LogHas(utf8); }, t);
@@ -391,4 +396,51 @@ TEST_F(ControllerTest, OperationRecordsOpenOnlyForASelectedHandheld) {
     controller->SelectListItem(-1);
     controller->ShowOperationRecords();
     EXPECT_EQ(view.operationRecordViews.size(), 1u) << "nothing selected: nothing opens";
+}
+
+// Base station 1's pseudo-terminal closes while the host answers two queued requests, and the
+// station stays away longer than its answers are kept (the recovery's clock is moved on): each
+// answer is dropped with a line naming it, none is logged as sent, none reaches the station
+// when it is back.
+TEST_F(ControllerTest, AnswersForAStationOutLongerThanThirtySecondsAreDroppedAndSaidSo) {
+    inst = std::make_unique<Instance>();
+    Sim("COM1");
+    hostlink::HostSocket host;
+    ASSERT_EQ(host.Open(inst->RuntimeDir(), 777), "");
+    Start();
+    controller->StartForHost("777");
+    ASSERT_TRUE(WaitLog(kConnected));
+    sims[0]->Send("req 5 KT 01");
+    sims[0]->Send("req 108 KT 02");
+    bool notified = false;
+    ASSERT_TRUE(testsupport::PumpUntil(
+        [&] {
+            for (auto m = host.Receive(); m && !notified; m = host.Receive()) {
+                notified = m->second == hostlink::kNotifySecond;
+            }
+            return notified;
+        },
+        5s));
+    sims[0]->Send("quit");
+    ASSERT_EQ(sims[0]->WaitExit(5s), 0);
+    ASSERT_TRUE(WaitLog("基站1 的串口 COM1 已断开，设备恢复后自动重新打开"));
+    for (const std::string handheld : {"005", "108"}) {
+        text::WriteFileAtomic(inst->Exchange() + "R1.TXT", "KT   " + handheld + "\r\nx\r\n");
+        ASSERT_TRUE(host.Post(static_cast<unsigned>(::getpid()), {1, 1}));
+        ASSERT_TRUE(WaitLog("基站1 的串口 COM1 已断开，向PDA " +
+                            std::to_string(std::stoi(handheld)) +
+                            " 的回复 KT 暂存，串口恢复后发送"));
+    }
+    EXPECT_EQ(controller->HeldReplies(1), 2u);
+
+    portClockAhead = PortRecovery::kReplyHold;
+    for (const char* handheld : {"5", "108"}) {
+        EXPECT_TRUE(WaitLog(std::string("基站1 的串口 COM1 断开已超过 30 秒，向PDA ") + handheld +
+                            " 的回复 KT 未发送，已丢弃"));
+    }
+    EXPECT_EQ(controller->HeldReplies(1), 0u);
+    BaseSim& back = Sim("COM1");
+    ASSERT_TRUE(WaitLog("基站1 的串口 COM1 已重新打开"));
+    EXPECT_FALSE(WaitReply(back, 500ms));
+    EXPECT_EQ(LogCount("由 基站1 发送"), 0);
 }

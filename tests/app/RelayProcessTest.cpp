@@ -343,6 +343,44 @@ TEST_F(RelayProcessTest, AStationWhoseDeviceVanishedAnswersAgainWithinTwoSeconds
     EXPECT_EQ(EndRelay(), 0);
 }
 
+// Base station 1's pseudo-terminal closes while the host answers its three queued requests, and
+// a device is back under its name within 5 s: every answer arrives once, in order, and is
+// logged as sent only after the port was reopened.
+TEST_F(RelayProcessTest, AnswersForAStationBackWithinFiveSecondsArriveOnceInOrder) {
+    StartAll({"--no-reply"});
+    base->Send("req 5 KT 01");
+    base->Send("req 108 KT 02");
+    base->Send("req 5 HT 03");
+    ASSERT_TRUE(Request());
+    base->Send("quit");
+    ASSERT_EQ(base->WaitExit(5s), 0);
+    const auto out = std::chrono::steady_clock::now();
+    ASSERT_TRUE(WaitForLogLine("基站1 的串口 COM1 已断开，设备恢复后自动重新打开", 5s));
+    for (const std::string answer : {"一", "二", "三"}) {
+        host->Send("answer " + answer + "\\n");
+        if (answer != "三") {
+            ASSERT_TRUE(Request()) << answer;
+        }
+    }
+    ASSERT_TRUE(WaitForLogLine("向PDA 5 发送：HT", 5s)); // the last answer is built
+
+    base = Station("COM1", "02");
+    ASSERT_LT(std::chrono::steady_clock::now() - out, 5s);
+    std::vector<std::pair<long long, std::string>> answers;
+    while (auto reply = Reply(answers.size() < 3 ? 5s : 500ms)) {
+        answers.emplace_back(reply->Int("handheld"), reply->Str("text"));
+    }
+    EXPECT_EQ(answers,
+              (std::vector<std::pair<long long, std::string>>{{5, "一"}, {108, "二"}, {5, "三"}}));
+    const std::string log = text::ReadFile(LogFile()).value_or("");
+    const std::size_t hangUp = log.find("已断开，设备恢复后自动重新打开");
+    const std::size_t reopened = log.find("已重新打开", hangUp);
+    ASSERT_NE(reopened, std::string::npos);
+    const std::string sent = "由 基站1 发送";
+    EXPECT_EQ(log.find(sent, hangUp), log.find(sent, reopened)) << "logged as sent while out";
+    EXPECT_EQ(EndRelay(), 0);
+}
+
 namespace {
 
 // Starts a broadcast: the station's ready notice brings up the prompt (headless: "开始"), the

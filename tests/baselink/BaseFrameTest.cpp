@@ -4,6 +4,7 @@
 #include "baselink/xyTypeConv.h"
 #include "text/Gbk.h"
 
+#include <deque>
 #include <gtest/gtest.h>
 #include <map>
 #include <tuple>
@@ -16,9 +17,25 @@ const std::string kWorkedRequest =
 
 struct RecordingPorts : BasePorts {
     std::vector<std::pair<int, std::string>> sent;
+    bool open = true;
     bool SendData(int slot, const std::string& bytes) override {
-        sent.emplace_back(slot, bytes);
-        return true;
+        if (open) {
+            sent.emplace_back(slot, bytes);
+        }
+        return open;
+    }
+};
+
+// Keeps every reply while `out`.
+struct RecordingHold : ReplyHold {
+    bool out = false;
+    std::deque<StationReply> kept;
+    bool Keep(int slot, const StationReply& reply) override {
+        if (out) {
+            EXPECT_EQ(slot, 1);
+            kept.push_back(reply);
+        }
+        return out;
     }
 };
 
@@ -77,6 +94,38 @@ TEST_F(SenderFixture, ReplyIsLoggedInFourLinesThenRoutedToSlotOne) {
     ASSERT_EQ(ports.sent.size(), 1u);
     EXPECT_EQ(ports.sent[0].first, 1);
     EXPECT_EQ(Hex(ports.sent[0].second), "AA32026C00132916150000004C6C4F4B03008097616263AABB054B");
+}
+
+// "由 基站1 发送" only for a reply that its port took: one for a port that is out is kept (and
+// logged as sent once it goes out), one for a closed port is logged as not sent.
+TEST_F(SenderFixture, AReplyIsLoggedAsSentOnlyWhenItsPortTookIt) {
+    RecordingHold hold;
+    sender.SetReplyHold(&hold);
+    hold.out = true;
+    sender.SendPdaReply(0, "026C", "108", "abc", "291615000000", true);
+    sender.SendPdaReply(1, "026C", "5", "d", "291615000000", true);
+    EXPECT_TRUE(ports.sent.empty());
+    EXPECT_EQ(log.LineCount(), 8u) << "four lines each, none saying sent";
+    ASSERT_EQ(hold.kept.size(), 2u);
+    EXPECT_EQ(hold.kept[0].Frame, "AA32026C00132916150000004C6C4F4B03008097616263AABB054B");
+    EXPECT_EQ(hold.kept[0].Handheld, "108");
+    EXPECT_EQ(hold.kept[0].Operation, "OP0");
+
+    hold.out = false;
+    log.Clear();
+    sender.SendKept(1, hold.kept);
+    ASSERT_EQ(ports.sent.size(), 2u);
+    EXPECT_EQ(Hex(ports.sent[0].second), hold.kept[0].Frame);
+    EXPECT_EQ(Hex(ports.sent[1].second), hold.kept[1].Frame);
+    ASSERT_EQ(log.LineCount(), 4u);
+    EXPECT_EQ(text::ToUtf8(log.Lines()[0]), "由 基站1 发送");
+    EXPECT_EQ(text::ToUtf8(log.Lines()[1]), "基站1 补发了向PDA 108 的回复 OP0");
+
+    ports.open = false;
+    log.Clear();
+    sender.SendPdaReply(0, "026C", "108", "abc", "291615000000", true);
+    ASSERT_EQ(log.LineCount(), 5u);
+    EXPECT_EQ(text::ToUtf8(log.Lines()[4]), "基站1 的串口未打开，向PDA 108 的回复 OP0 未发送");
 }
 
 TEST_F(SenderFixture, RoutingComparesTheStationTextExactly) {

@@ -123,25 +123,33 @@ TEST_F(PipelineFixture, AnIncompleteFrameOnOnePortNeverDelaysAnother) {
     EXPECT_EQ(frames.size(), 2u);
 }
 
+// The continuation of a frame longer than one chunk is taken whatever its first bytes: here 5A,
+// a broadcast notice's first byte.
 TEST_F(PipelineFixture, AFrameLongerThanOneChunkIsHandedOverWhole) {
-    // The continuation begins with 5A (a broadcast notice's first byte); a chunk that begins with
-    // AA 00 (an answer's) after a full chunk of frames: within the window both are bytes of
-    // the burst.
     std::string order = Request(std::string(2048 - 13, 'a') + std::string(450, 'Z'));
     ReceiveBurst(order);
-    ReceiveBurst(Request(std::string(2048 - 17, 'b')));
-    Receive(Bytes("AA00000000000005"));
-    Ticks(3);
-    ASSERT_EQ(frames.size(), 2u);
+    Ticks(2);
+    ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0].Data.size(), 2485u);
     EXPECT_TRUE(notices.empty());
-    EXPECT_TRUE(answers.empty());
-    // After the window the same bytes are sorted as always.
-    now += kWindow + 1ms;
+}
+
+// A full chunk that ends where its frames end leaves nothing to continue: an answer (AA 00) or a
+// broadcast notice (5A) right behind it is sorted by its first bytes.
+TEST_F(PipelineFixture, AnAnswerOrANoticeRightAfterAFullChunkOfWholeFramesIsHandled) {
+    const std::string half = Request(std::string(1024 - 17, 'b'));
+    ASSERT_EQ(half.size(), 1024u);
+    Receive(half + half);
+    now += 10ms;
     Receive(Bytes("AA00000000000005"));
+    Receive(half + half);
+    now += 10ms;
     Receive(Bytes("5A"));
-    EXPECT_EQ(answers.size(), 1u);
-    EXPECT_EQ(notices.size(), 1u);
+    Ticks(4);
+    EXPECT_EQ(frames.size(), 4u);
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0].first, Bytes("AA00000000000005"));
+    EXPECT_EQ(notices, std::vector<std::string>{"\x5A"});
 }
 
 TEST_F(PipelineFixture, GarbageBehindLongHeadsIsHeldAtMostOneClaimedFrame) {

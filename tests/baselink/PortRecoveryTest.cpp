@@ -3,6 +3,7 @@
 #include "support/EventPump.h"
 #include "text/Gbk.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
@@ -14,8 +15,10 @@ struct PortRecoveryTest : ::testing::Test, PortReopener {
 
     bool mayReopen = true;
     std::array<bool, 5> devicePresent{};
+    std::array<bool, 5> hangUpUnnoticed{}; // the port hung up, its notice still on its way
     std::vector<int> tries;
     std::vector<std::string> lines;
+    std::vector<std::pair<int, std::string>> sentKept; // slot, handheld
     PortRecovery::Clock::time_point now{1h};
     PortRecovery recovery{*this, [this] { return now; }};
 
@@ -24,7 +27,19 @@ struct PortRecoveryTest : ::testing::Test, PortReopener {
         tries.push_back(slot);
         return devicePresent[static_cast<std::size_t>(slot)];
     }
+    std::optional<std::string> HungUpPort(int slot) const override {
+        return hangUpUnnoticed[static_cast<std::size_t>(slot)] ? std::optional<std::string>("COM9")
+                                                               : std::nullopt;
+    }
+    void SendKept(int slot, std::deque<StationReply> replies) override {
+        for (const auto& r : replies) {
+            sentKept.emplace_back(slot, r.Handheld);
+        }
+    }
     void Log(const std::string& line) override { lines.push_back(text::ToUtf8(line)); }
+    bool Keep(int slot, const std::string& handheld) {
+        return recovery.Keep(slot, {"AA32", handheld, "KT"});
+    }
 
     // Moves the clock and runs one round; the slots tried in it.
     std::vector<int> TickAt(std::chrono::milliseconds later) {
@@ -70,4 +85,66 @@ TEST_F(PortRecoveryTest, APortThatKeepsHangingUpIsRetriedLessOften) {
     now += PortRecovery::kSettleTime;
     recovery.HungUp(3, "COM3");
     EXPECT_EQ(TickAt(0ms), std::vector<int>{3});
+}
+
+// Replies for a lost port are kept in order and handed over when it is back; those still kept
+// 30 s after the hang-up, and those that come later, are dropped with a line naming each.
+TEST_F(PortRecoveryTest, RepliesForALostPortAreKeptForThirtySecondsAfterTheHangUp) {
+    EXPECT_FALSE(Keep(1, "5")) << "a port that is not out takes its replies";
+    recovery.HungUp(1, "COM1");
+    now += 10s;
+    EXPECT_TRUE(Keep(1, "5"));
+    EXPECT_TRUE(Keep(1, "108"));
+    EXPECT_FALSE(Keep(2, "7")) << "the other stations are not touched";
+    EXPECT_EQ(recovery.HeldReplies(1), 2u);
+    EXPECT_EQ(lines.back(), "基站1 的串口 COM1 已断开，向PDA 108 的回复 KT 暂存，串口恢复后发送");
+    TickAt(19999ms);
+    EXPECT_EQ(recovery.HeldReplies(1), 2u);
+    TickAt(1ms); // 30 s after the hang-up
+    EXPECT_EQ(recovery.HeldReplies(1), 0u);
+    const std::string dropped =
+        "基站1 的串口 COM1 断开已超过 30 秒，向PDA 5 的回复 KT 未发送，已丢弃";
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), dropped), 1);
+    devicePresent[1] = true;
+    TickAt(10s);
+    EXPECT_FALSE(recovery.Lost(1));
+    EXPECT_TRUE(sentKept.empty()) << "the dropped replies are not sent when the port is back";
+
+    // Again, back in time: both are handed over in order when the port is back.
+    now += PortRecovery::kSettleTime;
+    devicePresent[1] = false;
+    recovery.HungUp(1, "COM1");
+    EXPECT_TRUE(Keep(1, "5"));
+    EXPECT_TRUE(Keep(1, "108"));
+    TickAt(29s);
+    EXPECT_TRUE(sentKept.empty());
+    devicePresent[1] = true;
+    TickAt(500ms);
+    EXPECT_EQ(sentKept, (std::vector<std::pair<int, std::string>>{{1, "5"}, {1, "108"}}));
+    EXPECT_EQ(recovery.HeldReplies(1), 0u);
+    EXPECT_FALSE(Keep(1, "5"));
+
+    // Out for longer than 30 s: a reply that comes now is dropped at once.
+    now += PortRecovery::kSettleTime;
+    devicePresent[1] = false;
+    recovery.HungUp(1, "COM1");
+    TickAt(31s);
+    lines.clear();
+    EXPECT_TRUE(Keep(1, "108"));
+    EXPECT_EQ(recovery.HeldReplies(1), 0u);
+    EXPECT_EQ(lines,
+              std::vector<std::string>{"基站1 的串口 COM1 断开已超过 30 秒，向PDA 108 的回复 KT "
+                                       "未发送，已丢弃"});
+}
+
+// A port that hung up a moment ago, before its notice arrives, keeps the reply too; the notice
+// that follows adds no line.
+TEST_F(PortRecoveryTest, AHangUpNotYetNoticedKeepsTheReply) {
+    hangUpUnnoticed[3] = true;
+    EXPECT_TRUE(Keep(3, "5"));
+    EXPECT_TRUE(recovery.Lost(3));
+    recovery.HungUp(3, "COM9");
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "基站3 的串口 COM9 已断开，设备恢复后自动重新打开",
+                         "基站3 的串口 COM9 已断开，向PDA 5 的回复 KT 暂存，串口恢复后发送"}));
 }

@@ -164,10 +164,7 @@ bool MainController::Create() {
     portCombo_.Fill(SerialPortList(programDir_));
     handheldPanel_.SetTreeSelectionHandling(false);
 
-    config::LoadSettings(settings_, SettingsPath(), [this] { StartDirectoryWatcher(); });
-    if (text::Trim(settings_.MenuDir).empty()) {
-        settings_.MenuDir = config::DefaultMenuDir(programDir_);
-    }
+    LoadSettings();
     RemoveUnfinishedWrites(settings_);
     if (!text::FileExists(settings_.MenuDir + "py.txt")) {
         view_.ShowMessage(WindowCaption(), text::Fixed("不存在\"py.txt\",系统不能运行"));
@@ -198,8 +195,14 @@ void MainController::StartForHost(const std::string& handleArgument) {
     hostLink_.PostStartupAnnouncement();
 }
 
-void MainController::ReloadConfiguration() {
+// At start-up and after the parameter dialog alike.
+void MainController::LoadSettings() {
     config::LoadSettings(settings_, SettingsPath(), [this] { StartDirectoryWatcher(); });
+    config::ApplyMenuDirDefault(settings_, programDir_);
+}
+
+void MainController::ReloadConfiguration() {
+    LoadSettings();
     config::LoadRegistry(registry_, RegistryPath(), settings_, &handheldPanel_);
     scan_.act_ScanBaseSetExecute();
 }

@@ -104,6 +104,7 @@ public:
 private:
     void SetUpPipeline();
     void StartDirectoryWatcher();
+    void LoadSettings(); // the parameter file, with the default menu directory
     void ReloadConfiguration();
     void StartWorkLogFile();
     std::string DetailOf(const std::optional<std::pair<std::string, std::string>>& handheld) const;

@@ -31,6 +31,12 @@ std::string DefaultMenuDir(const std::string& programDir) {
     return text::FindNoCase(programDir, "txt") + "/";
 }
 
+void ApplyMenuDirDefault(AppSettings& s, const std::string& programDir) {
+    if (text::Trim(s.MenuDir).empty()) {
+        s.MenuDir = DefaultMenuDir(programDir);
+    }
+}
+
 void LoadSettings(AppSettings& s, const std::string& iniPath,
                   const std::function<void()>& startWatcher) {
     const IniFile ini = IniFile::FromFile(iniPath);

@@ -32,6 +32,10 @@ struct AppSettings {
 // whatever letter case it exists), with its trailing '/'.
 std::string DefaultMenuDir(const std::string& programDir);
 
+// An empty MenuDir (empty after removing blanks) becomes DefaultMenuDir(programDir). Applied
+// after every load, so that an empty "Path" means that directory after a reload too.
+void ApplyMenuDirDefault(AppSettings& s, const std::string& programDir);
+
 // Reads the parameter file into s. Every key that is missing leaves its field as it is.
 // startWatcher is called when file monitoring turns from off to on, once ExchangeDir is read.
 void LoadSettings(AppSettings& s, const std::string& iniPath,

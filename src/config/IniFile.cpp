@@ -124,14 +124,10 @@ IniFile IniFile::FromFile(const std::string& path) {
 }
 
 IniFile IniFile::FromFileForUpdate(const std::string& path) {
-    const auto bytes = text::ReadFile(path);
-    if (bytes) {
-        return FromBytes(*bytes);
+    if (!text::FileExists(path) && !text::DirectoryExists(path)) {
+        return IniFile(); // the save creates it
     }
-    if (text::FileExists(path) || text::DirectoryExists(path)) {
-        throw text::FileError("cannot read " + path);
-    }
-    return IniFile();
+    return FromBytes(text::ReadWholeFile(path));
 }
 
 std::string IniFile::Bytes() const {

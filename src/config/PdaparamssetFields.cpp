@@ -201,8 +201,7 @@ OperatorMessage SaveParams(const ParamFields& fields, const ParamFiles& files) {
         text::WriteFilesAtomic(
             {{files.Settings, std::move(settings)}, {files.Registry, RegistryFileBytes(lists)}});
     } catch (const text::FileError& e) {
-        return {MessageKind::Error,
-                text::Fixed("参数没有保存，两个文件保持原样：") + text::SystemTextToGbk(e.what())};
+        return {MessageKind::Error, text::Fixed("参数没有保存，两个文件保持原样：") + e.what()};
     }
     return {MessageKind::Plain, text::Fixed("参数设置完成")};
 }

@@ -7,8 +7,6 @@
 #include "text/Gbk.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <optional>
 #include <random>
 
@@ -167,13 +165,14 @@ bool DownloadBroadcast::StopRequested(unsigned stopsAtStart) const {
 
 DownloadBroadcast::CycleEnd DownloadBroadcast::RunCycle(unsigned stopsAtStart) {
     const std::string path = MenuPath(menuDir_, kImageFile);
-    const std::optional<std::string> image = text::ReadFile(path);
-    if (!image) {
-        EndOnUnreadableImage(
-            text::SystemTextToGbk("cannot read " + path + ": " + std::strerror(errno)));
+    std::optional<std::string> image;
+    try {
+        image = text::ReadWholeFile(path);
+    } catch (const text::FileError& e) {
+        EndOnUnreadableImage(e.what());
         return CycleEnd::ImageUnreadable;
     }
-    log_.Append(text::Fixed("下发文件：") + menuDir_ + kImageFile);
+    log_.Append(text::Fixed("下发文件：") + text::SystemTextToGbk(menuDir_) + kImageFile);
 
     progressMaximum_ = static_cast<int>(download::BlockCount(image->size()));
     progress_ = 0;

@@ -4,9 +4,9 @@
 #include "text/Gbk.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <optional>
+#include <stdexcept>
 #include <vector>
 
 namespace menu {
@@ -68,8 +68,9 @@ std::optional<std::string> FirstTableTooLarge(const std::string& dir) {
 
 // --- step 3: the packers in their fixed order ----------------------------------------------
 
-PackResult RunPackers(const std::string& dir, WorkLog& log) {
-    MenuPacker packer(dir);
+// The packers' files are kept in `packed`, in the order they ran; nothing is written.
+PackResult RunPackers(const std::string& dir, WorkLog& log, std::vector<PackedFile>& packed) {
+    MenuPacker packer(dir, &packed);
     packer.packReturnReasons();
     packer.packRequirements();
     if (PackResult dishes = packer.packDishes(); !dishes) {
@@ -82,13 +83,32 @@ PackResult RunPackers(const std::string& dir, WorkLog& log) {
     return PackResult::Success();
 }
 
-std::string ReadSection(const std::string& dir, const ImageArea& area) {
-    std::string path = MenuPath(dir, area.sectionFile);
-    std::optional<std::string> bytes = text::ReadFile(path);
-    if (!bytes) {
-        throw text::FileError("cannot read " + path + ": " + std::strerror(errno));
+// --- step 4: the image, and every file written together -----------------------------------
+
+const std::string& PackedBytes(const std::vector<PackedFile>& packed, const char* name) {
+    for (const PackedFile& file : packed) {
+        if (std::strcmp(file.name, name) == 0) {
+            return file.bytes;
+        }
     }
-    return *bytes;
+    throw std::logic_error(std::string("no packer made ") + name);
+}
+
+// The binary files and the image built from them are written to temporaries first and put in
+// place only once all of them are written, FF.bin last: a failure (a full disk) leaves every old
+// file as it was.
+void WritePackage(const std::string& dir, const std::vector<PackedFile>& packed) {
+    std::array<std::string, 7> sections;
+    for (std::size_t i = 0; i < kImageAreas.size(); ++i) {
+        sections[i] = PackedBytes(packed, kImageAreas[i].sectionFile);
+    }
+    std::string image = BuildImage(sections);
+    std::vector<std::pair<std::string, std::string>> files;
+    for (const PackedFile& file : packed) {
+        files.emplace_back(MenuPath(dir, file.name), file.bytes);
+    }
+    files.emplace_back(MenuPath(dir, kImageFile), std::move(image));
+    text::WriteFilesAtomic(files);
 }
 
 } // namespace
@@ -101,15 +121,16 @@ PackResult prepareDownload(const std::string& menuDir, WorkLog& log) {
         if (std::optional<std::string> tooLarge = FirstTableTooLarge(menuDir)) {
             return PackResult::Failure(*tooLarge);
         }
-        if (PackResult packed = RunPackers(menuDir, log); !packed) {
-            return packed;
+        std::vector<PackedFile> packed;
+        if (PackResult result = RunPackers(menuDir, log, packed); !result) {
+            return result;
         }
-        assembleImage(menuDir);
+        WritePackage(menuDir, packed);
         return PackResult::Success();
     } catch (const PackError& e) {
         return PackResult::Failure(e.what(), MessageBox::Error);
     } catch (const text::FileError& e) {
-        return PackResult::Failure(text::SystemTextToGbk(e.what()), MessageBox::Error);
+        return PackResult::Failure(e.what(), MessageBox::Error);
     }
 }
 
@@ -131,7 +152,7 @@ std::string BuildImage(const std::array<std::string, 7>& sections) {
 void assembleImage(const std::string& menuDir) {
     std::array<std::string, 7> sections;
     for (std::size_t i = 0; i < kImageAreas.size(); ++i) {
-        sections[i] = ReadSection(menuDir, kImageAreas[i]);
+        sections[i] = text::ReadWholeFile(MenuPath(menuDir, kImageAreas[i].sectionFile));
     }
     text::WriteFileAtomic(MenuPath(menuDir, kImageFile), BuildImage(sections));
 }

@@ -46,8 +46,10 @@ inline constexpr std::array<const char*, 7> kRequiredTables{
     kSetMealContentTable, kCategoryTable,    kPyTable};
 
 // Checks the seven tables, refuses a table that would not fit its area, runs the packers and
-// assembles FF.bin. Every failure comes back with the message to show; FF.bin is only replaced
-// when every step succeeded. The work log is empty afterwards once the categories were packed.
+// assembles FF.bin. Every failure comes back with the message to show. Nothing on disk changes
+// unless every step succeeded: the binary files and FF.bin are written together, FF.bin last, so
+// a failure part way (a full disk) leaves every old file as it was. The work log is empty
+// afterwards once the categories were packed.
 PackResult prepareDownload(const std::string& menuDir, WorkLog& log);
 
 // Builds FF.bin from the seven section files. Throws PackError, before anything is written, when a

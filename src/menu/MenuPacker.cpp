@@ -4,10 +4,7 @@
 #include "text/Files.h"
 #include "text/Gbk.h"
 
-#include <cerrno>
 #include <cstdint>
-#include <cstring>
-#include <optional>
 
 namespace menu {
 namespace {
@@ -255,17 +252,13 @@ std::string MenuPath(const std::string& dir, const char* name) {
 }
 
 std::vector<std::string> ReadTableLines(const std::string& dir, const char* name) {
-    std::string path = MenuPath(dir, name);
-    std::optional<std::string> bytes = text::ReadFile(path);
-    if (!bytes) {
-        throw text::FileError("cannot read " + path + ": " + std::strerror(errno));
-    }
-    return records::TableLines(*bytes);
+    return records::TableLines(text::ReadWholeFile(MenuPath(dir, name)));
 }
 
 // --- the packers ---------------------------------------------------------------------------
 
-MenuPacker::MenuPacker(std::string menuDir) : menuDir_(std::move(menuDir)) {}
+MenuPacker::MenuPacker(std::string menuDir, std::vector<PackedFile>* keep)
+    : menuDir_(std::move(menuDir)), keep_(keep) {}
 
 std::string MenuPacker::PathOf(const char* name) const {
     return MenuPath(menuDir_, name);
@@ -276,6 +269,10 @@ std::vector<std::string> MenuPacker::ReadTable(const char* name) const {
 }
 
 void MenuPacker::WriteBinary(const char* name, const std::string& bytes) const {
+    if (keep_ != nullptr) {
+        keep_->push_back({name, bytes});
+        return;
+    }
     text::WriteFileAtomic(PathOf(name), bytes);
 }
 

@@ -100,12 +100,20 @@ std::size_t DishCount(const std::vector<std::string>& lines);
 
 } // namespace records
 
+// A binary file that a packer has made: its name (kDishFile, ...) and its bytes.
+struct PackedFile {
+    const char* name;
+    std::string bytes;
+};
+
 // One operation per table; each reads its text file from the menu directory and writes its binary
 // file there (temporary file and rename). A file that cannot be read or written raises
 // text::FileError.
 class MenuPacker {
 public:
-    explicit MenuPacker(std::string menuDir);
+    // With `keep`, the packers append their files there instead of writing them, so that the
+    // caller can write them all together or not at all.
+    explicit MenuPacker(std::string menuDir, std::vector<PackedFile>* keep = nullptr);
 
     // Fails with the message to show; "menu.bin" is then not written.
     PackResult packDishes();
@@ -126,6 +134,7 @@ private:
     void WriteBinary(const char* name, const std::string& bytes) const;
 
     std::string menuDir_;
+    std::vector<PackedFile>* keep_;
 };
 
 // The path of `name` in `dir` as the packers find it (exact name, else any letter case).

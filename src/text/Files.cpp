@@ -1,12 +1,13 @@
 #include "text/Files.h"
 
 #include "text/Decimal.h"
+#include "text/Gbk.h"
+#include "text/SystemReason.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
-#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <strings.h>
@@ -26,12 +27,14 @@ bool DirectoryExists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-std::optional<std::string> ReadFile(const std::string& path) {
+namespace {
+
+// The whole file into `data`; 0, or the errno value of the failure.
+int ReadInto(const std::string& path, std::string& data) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        return std::nullopt;
+        return errno;
     }
-    std::string data;
     char buffer[65536];
     for (;;) {
         ssize_t n = ::read(fd, buffer, sizeof buffer);
@@ -39,28 +42,45 @@ std::optional<std::string> ReadFile(const std::string& path) {
             continue;
         }
         if (n <= 0) {
-            bool ok = n == 0;
+            int err = n == 0 ? 0 : errno;
             ::close(fd);
-            if (!ok) {
-                return std::nullopt;
-            }
-            return data;
+            return err;
         }
         data.append(buffer, static_cast<std::size_t>(n));
     }
 }
 
+} // namespace
+
+std::optional<std::string> ReadFile(const std::string& path) {
+    std::string data;
+    if (ReadInto(path, data) != 0) {
+        return std::nullopt;
+    }
+    return data;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    std::string data;
+    if (int err = ReadInto(path, data); err != 0) {
+        throw FileError(FileFailure("无法读取", path, err));
+    }
+    return data;
+}
+
 LimitedRead ReadRegularFile(const std::string& path, std::size_t limit) {
     LimitedRead result;
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const std::string notRegular = SystemTextToGbk(path) + Fixed(" 不是普通文件");
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
-        result.error = "cannot read " + path + ": " + std::strerror(errno);
+        // O_NOFOLLOW refuses a symbolic link with ELOOP.
+        result.error = errno == ELOOP ? notRegular : FileFailure("无法读取", path, errno);
         return result;
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
-        result.error = path + " is not a regular file";
+        result.error = notRegular;
         return result;
     }
     // One byte beyond the limit tells a cut file from one of exactly `limit` bytes.
@@ -76,7 +96,7 @@ LimitedRead ReadRegularFile(const std::string& path, std::size_t limit) {
             continue;
         }
         if (n < 0) {
-            result.error = "cannot read " + path + ": " + std::strerror(errno);
+            result.error = FileFailure("无法读取", path, errno);
             ::close(fd);
             return result;
         }
@@ -94,8 +114,8 @@ LimitedRead ReadRegularFile(const std::string& path, std::size_t limit) {
 
 namespace {
 
-[[noreturn]] void Fail(const std::string& what, const std::string& path, int err) {
-    throw FileError(what + " " + path + ": " + std::strerror(err));
+[[noreturn]] void Fail(const char* what, const std::string& path, int err) {
+    throw FileError(FileFailure(what, path, err));
 }
 
 constexpr char kTemporaryPrefix[] = ".dcrelay-";
@@ -153,6 +173,17 @@ bool WriteAll(int fd, const std::string& bytes) {
     return true;
 }
 
+// The mode of a file that replaces `path`: the read and write bits of an old regular file (its
+// own, by lstat: a symbolic link's target is never consulted), else the usual 0644. Execute,
+// set-user-ID, set-group-ID and sticky bits are never carried over: these are data files.
+mode_t ReplacementMode(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        return st.st_mode & 0666;
+    }
+    return 0644;
+}
+
 // A new content written beside its file, not yet in place.
 struct PendingFile {
     std::string path;
@@ -166,17 +197,14 @@ PendingFile WriteTemporary(const std::string& path, const std::string& bytes,
                        std::to_string(::getpid()) + "-XXXXXX";
     int fd = ::mkstemp(tmpl.data());
     if (fd < 0) {
-        Fail("cannot create a temporary file for", path, errno);
+        Fail("无法创建临时文件以写入", path, errno);
     }
-    // Keep the permissions an existing file had; new files get the usual 0644.
-    struct stat st {};
-    mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
-    ::fchmod(fd, mode);
+    ::fchmod(fd, ReplacementMode(path));
     if (!WriteAll(fd, bytes) || (durability == Durability::Synced && ::fsync(fd) != 0)) {
         int err = errno;
         ::close(fd);
         ::unlink(tmpl.c_str());
-        Fail("cannot write", path, err);
+        Fail("无法写入", path, err);
     }
     ::close(fd);
     return {path, tmpl};
@@ -186,7 +214,7 @@ void PutInPlace(const PendingFile& file) {
     if (::rename(file.temporary.c_str(), file.path.c_str()) != 0) {
         int err = errno;
         ::unlink(file.temporary.c_str());
-        Fail("cannot replace", file.path, err);
+        Fail("无法替换", file.path, err);
     }
 }
 
@@ -208,8 +236,15 @@ void WriteFilesAtomic(const std::vector<std::pair<std::string, std::string>>& fi
         }
         throw;
     }
-    for (const PendingFile& file : pending) {
-        PutInPlace(file);
+    for (std::size_t i = 0; i < pending.size(); ++i) {
+        try {
+            PutInPlace(pending[i]);
+        } catch (const FileError&) {
+            for (std::size_t later = i + 1; later < pending.size(); ++later) {
+                ::unlink(pending[later].temporary.c_str());
+            }
+            throw;
+        }
     }
 }
 

@@ -9,6 +9,8 @@
 
 namespace text {
 
+// what() is GBK text for the operator: what failed, the file and the system's reason, e.g.
+// "无法写入 /srv/txt/FF.bin：设备上没有空间".
 struct FileError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
@@ -18,14 +20,17 @@ bool DirectoryExists(const std::string& path);
 
 // Whole file as bytes, or nothing when it cannot be opened.
 std::optional<std::string> ReadFile(const std::string& path);
+// Whole file as bytes; throws FileError ("无法读取 <path>：<reason>") when it cannot be read.
+std::string ReadWholeFile(const std::string& path);
 
-// A file that another program writes, read without trusting it: only a regular file is read
-// (the open never waits, so a FIFO or a device put in its place cannot hold the caller), and at
-// most `limit` bytes of it, so memory follows the file's size up to that limit.
+// A file that another program writes, read without trusting it: only a regular file is read,
+// never one reached through a symbolic link (the name itself must be the file), and the open
+// never waits, so a FIFO or a device put in its place cannot hold the caller; at most `limit`
+// bytes of it are read, so memory follows the file's size up to that limit.
 struct LimitedRead {
     std::optional<std::string> bytes; // nothing when the file could not be read
     bool cut = false;                 // the file is longer than the limit: its first bytes only
-    std::string error;                // why nothing was read
+    std::string error;                // why nothing was read (GBK)
 };
 LimitedRead ReadRegularFile(const std::string& path, std::size_t limit);
 
@@ -36,7 +41,10 @@ enum class Durability { Synced, Cached };
 
 // Writes to a temporary file in the same directory and renames it over the old one, so that a
 // reader never sees half a file. Throws FileError with the system's reason on failure; the old
-// file is then untouched. The temporary file is named ".dcrelay-<writer's pid>-XXXXXX".
+// file is then untouched. The temporary file is named ".dcrelay-<writer's pid>-XXXXXX". The new
+// file keeps the read and write permissions of an old regular file of that name (never its
+// set-user-ID, set-group-ID, sticky or execute bits); in place of anything else, a symbolic link
+// included, whose target is never looked at, it is a new file of mode 0644.
 void WriteFileAtomic(const std::string& path, const std::string& bytes,
                      Durability durability = Durability::Synced);
 
@@ -50,8 +58,9 @@ int RemoveLeftoverTemporaries(const std::string& dir);
 bool ProcessRuns(long pid);
 // Replaces several files that belong together (path, bytes): every new content is written and
 // synced to a temporary file beside its file first, and only when all of them are written are
-// they renamed over the old files. A failure to write any of them (a read-only directory, a full
-// disk) throws FileError with the system's reason and leaves every file as it was.
+// they renamed over the old files, in the order given. A failure to write any of them (a
+// read-only directory, a full disk) throws FileError with the system's reason and leaves every
+// file as it was; no temporary file stays behind, also when a rename fails.
 void WriteFilesAtomic(const std::vector<std::pair<std::string, std::string>>& files);
 
 // The path of `name` inside `dir` (dir is used as given, names are appended directly): the exact

@@ -16,6 +16,7 @@
 #include <iostream>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <thread>
 #include <unistd.h>
@@ -482,5 +483,49 @@ TEST_F(RelayProcessTest, AStaleR1txtBesideTheHostsR1TXTIsNeverRead) {
         ASSERT_TRUE(reply) << request;
         EXPECT_EQ(reply->Str("text"), "新") << request;
     }
+    EXPECT_EQ(EndRelay(), 0);
+}
+
+// The exchange files are no way in: links in place of T1.txt and R2.txt are replaced by files of
+// the relay's own, mode 0644, and their target stays as it was; an R1.TXT that is a link is not
+// read, the handheld gets the fallback answer.
+TEST_F(RelayProcessTest, LinksAmongTheExchangeFilesAreNeitherFollowedNorRead) {
+    namespace fs = std::filesystem;
+    inst = std::make_unique<Instance>();
+    const std::string victim = inst->Dir() + "victim";
+    text::WriteFileAtomic(victim, "keep");
+    ASSERT_EQ(::chmod(victim.c_str(), 04755), 0);
+    fs::create_symlink(victim, inst->Exchange() + "T1.txt");
+    fs::create_symlink(victim, inst->Exchange() + "R2.txt");
+    StartAll({"--no-reply"});
+
+    base->Send("req 5 KT 01");
+    ASSERT_TRUE(Request());
+    text::WriteFileAtomic(inst->Dir() + "reply", "KT   005\r\n" + text::ToGbk("好") + "\r\n");
+    fs::create_symlink(inst->Dir() + "reply", inst->Exchange() + "R1.TXT");
+    host->Send("ready");
+    auto reply = Reply();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->Str("text"), "成功");
+    EXPECT_TRUE(
+        WaitForLogLine("读取 R1.TXT 出错，信息：" + inst->Exchange() + "R1.TXT 不是普通文件", 1s));
+
+    base->Send("req 108 KT 02");
+    ASSERT_TRUE(Request());
+    host->Send("write-reply KT   108\\n2\\n"); // the host's own file in place of the link
+    host->Send("ready");
+    reply = Reply();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->Str("text"), "2");
+    for (const char* name : {"T1.txt", "R2.txt"}) {
+        struct stat st {};
+        ASSERT_EQ(::lstat((inst->Exchange() + name).c_str(), &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode)) << name;
+        EXPECT_EQ(st.st_mode & 07777, 0644u) << name;
+    }
+    struct stat st {};
+    ASSERT_EQ(::stat(victim.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 04755u);
+    EXPECT_EQ(text::ReadFile(victim), "keep");
     EXPECT_EQ(EndRelay(), 0);
 }

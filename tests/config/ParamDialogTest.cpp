@@ -202,7 +202,7 @@ TEST_F(ParamDialogTest, ASaveThatCannotBeDoneSaysWhyAndChangesNothing) {
     }
     ::chmod(dir.path.c_str(), 0755);
     EXPECT_THAT(LastMessage(), HasSubstr("参数没有保存，两个文件保持原样"));
-    EXPECT_THAT(LastMessage(), HasSubstr("Permission denied"));
+    EXPECT_THAT(LastMessage(), HasSubstr("权限不够"));
     EXPECT_EQ(ReadAll(dir.File(kSettingsFileName)), settings);
     EXPECT_EQ(ReadAll(dir.File(kRegistryFileName)), registry);
 }

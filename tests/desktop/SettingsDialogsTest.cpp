@@ -9,6 +9,7 @@
 #include "support/EventPump.h"
 #include "support/Instance.h"
 #include "support/Widgets.h"
+#include "text/Files.h"
 #include "text/Gbk.h"
 
 #include <QComboBox>
@@ -24,12 +25,26 @@ using namespace std::chrono_literals;
 
 namespace {
 
+// The main window with its own messages recorded instead of shown.
+struct MessageRecordingForm : desktop::TForm1 {
+    void ShowMessage(const std::string&, const std::string& message) override {
+        shown.push_back(text::ToUtf8(message));
+    }
+    void ShowError(const std::string& message) override { shown.push_back(text::ToUtf8(message)); }
+    std::vector<std::string> shown;
+};
+
 struct SettingsDialogs : testing::Test {
     void SetUp() override {
         sim = std::make_unique<testsupport::BaseSim>(
             std::vector<std::string>{"--link", inst.Port("COM1"), "--stay"});
         ASSERT_TRUE(sim->Start()) << sim->Error();
-        controller = &form.CreateController(inst.Dir(), app::Markers{}, inst.RuntimeDir(), "");
+        menu::DownloadPacing quick;
+        quick.beforeCycle = quick.afterBlockZero = quick.afterPacket = 1ms;
+        quick.beforeCycleRandom = 1;
+        quick.stopWait = quick.readyWait = 50ms;
+        controller =
+            &form.CreateController(inst.Dir(), app::Markers{}, inst.RuntimeDir(), "", quick);
         controller->Create();
         ASSERT_TRUE(Scanned());
     }
@@ -60,7 +75,7 @@ struct SettingsDialogs : testing::Test {
 
     testsupport::Instance inst;
     std::unique_ptr<testsupport::BaseSim> sim;
-    desktop::TForm1 form;
+    MessageRecordingForm form;
     app::MainController* controller = nullptr;
     std::vector<std::string> messages;
 };
@@ -83,6 +98,20 @@ TEST_F(SettingsDialogs, ExitWithoutSavingStillReloadsRebuildsAndScans) {
     });
     EXPECT_EQ(messages, std::vector<std::string>{"参数设置完成"});
     EXPECT_EQ(Tree(), (QStringList{"007", "009"}));
+}
+
+// The installation's parameter file has an empty "Path": after the dialog, as at start-up, the
+// menu directory is the program directory's txt/, not the working directory.
+TEST_F(SettingsDialogs, ADownloadAfterExitPacksFromTheProgramDirectorysTxt) {
+    InDialog<config::Tfrm_PDAParam>(form.btn_ParamSet, [](config::Tfrm_PDAParam& dialog) {
+        QTest::mouseClick(dialog.btn_Exit, Qt::LeftButton);
+    });
+    ASSERT_TRUE(Scanned());
+    QTest::mouseClick(form.Button9, Qt::LeftButton);
+    EXPECT_EQ(form.shown, std::vector<std::string>{});
+    EXPECT_EQ(text::ReadFile(inst.Dir() + "txt/FF.bin").value_or("").size(), 786432u);
+    EXPECT_TRUE(sim->WaitForKind("start", 5s));
+    QTest::mouseClick(form.Button12, Qt::LeftButton);
 }
 
 TEST_F(SettingsDialogs, TheBaseStationDialogSetsTheChosenStation) {

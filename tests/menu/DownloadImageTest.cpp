@@ -28,10 +28,11 @@ void FillMenu(const MenuDir& dir) {
     dir.Table(kPyTable, {Gbk("bao   包宝")});
 }
 
+// Every entry of the directory with its content.
 std::set<std::string> Entries(const MenuDir& dir) {
     std::set<std::string> names;
     for (const auto& e : fs::directory_iterator(dir.path)) {
-        names.insert(e.path().filename().string() + ":" + std::to_string(fs::file_size(e.path())));
+        names.insert(e.path().filename().string() + ":" + dir.Read(e.path().filename()));
     }
     return names;
 }
@@ -131,34 +132,60 @@ TEST(PrepareDownload, EmptyRequirementsLeaveTheirAreaFf) {
     EXPECT_TRUE(AllFf(image, 0xA0000, 0xA8000));
 }
 
-TEST(PrepareDownload, FailingPackerKeepsTheOldImage) {
+// A packer that fails changes no file, not even those of the packers that ran before it.
+TEST(PrepareDownload, AFailingPackerChangesNoFile) {
     struct Case {
         const char* what;
         const char* table;
         std::string line;
         MessageBox box;
-        const char* lastWritten; // the packer before the failing one wrote its file
-        const char* notWritten;
     };
     const Case cases[] = {
-        {"bad dish", kDishTable, "x", MessageBox::Message, kRequirementFile, kSetMealFile},
-        {"bad amount", kSetMealContentTable, "001 1000101          abc", MessageBox::Error,
-         kSetMealFile, kCategoryFile},
+        {"bad dish", kDishTable, "x", MessageBox::Message},
+        {"bad amount", kSetMealContentTable, "001 1000101          abc", MessageBox::Error},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         MenuDir dir;
         FillMenu(dir);
-        dir.Table(c.table, {c.line});
-        dir.Raw(kImageFile, "old image");
         WorkLog log;
+        ASSERT_TRUE(prepareDownload(dir.path, log));
+        dir.Table(kReturnReasonTable, {Gbk("菜凉了")}); // its packer runs first
+        dir.Table(c.table, {c.line});
+        const std::set<std::string> before = Entries(dir);
         PackResult r = prepareDownload(dir.path, log);
         EXPECT_FALSE(r.ok);
         EXPECT_EQ(r.box, c.box);
-        EXPECT_EQ(dir.Read(kImageFile), "old image");
-        EXPECT_TRUE(dir.Has(c.lastWritten));
-        EXPECT_FALSE(dir.Has(c.notWritten));
+        EXPECT_EQ(Entries(dir), before);
     }
+}
+
+// A disk that fills up while the pack writes: every old file stays as it was, no temporary file
+// is left, and the message names the file and the reason.
+TEST(PrepareDownload, AFullDiskPartWayChangesNoFile) {
+    MenuDir dir;
+    SmallFileSystem disk(dir.path, "2m");
+    if (!disk.Mounted()) {
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    }
+    FillMenu(dir);
+    WorkLog log;
+    ASSERT_TRUE(prepareDownload(dir.path, log));
+    // Room for the small binary files, not for the 768 KiB image written after them.
+    ASSERT_TRUE(disk.FillLeaving(64 * 1024, dir.path + "filler"));
+    dir.Table(kReturnReasonTable, {Gbk("菜凉了")});
+    dir.Table(kDishTable, {kDish});
+    const std::set<std::string> before = Entries(dir);
+    PackResult r = prepareDownload(dir.path, log);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.box, MessageBox::Error);
+    EXPECT_EQ(r.message, Gbk("无法写入 ") + dir.path + "FF.bin" + Gbk("：设备上没有空间"));
+    EXPECT_EQ(Entries(dir), before);
+
+    fs::remove(dir.path + "filler");
+    ASSERT_TRUE(prepareDownload(dir.path, log));
+    EXPECT_EQ(dir.Read(kReturnReasonFile), Gbk("菜凉了") + Blanks(26));
+    EXPECT_EQ(dir.Read(kImageFile).substr(0, 129), dir.Read(kDishFile) + "\xFF");
 }
 
 TEST(PrepareDownload, TableLargerThanItsAreaIsRefusedBeforeAnythingIsWritten) {

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
+#include <sys/mount.h>
+#include <sys/statvfs.h>
 #include <vector>
 
 namespace menutest {
@@ -51,6 +53,42 @@ struct MenuDir : testsupport::TempDir {
         return bytes ? *bytes : std::string("<missing>");
     }
     bool Has(const std::string& name) const { return text::FileExists(path + name); }
+};
+
+// A tmpfs of `size` ("2m") mounted over `dir` while the object lives (the tests run as root), so
+// that a test can fill the disk. Mounted() is false where mounting is not allowed.
+class SmallFileSystem {
+public:
+    SmallFileSystem(const std::string& dir, const char* size) : dir_(dir) {
+        mounted_ =
+            ::mount("tmpfs", dir.c_str(), "tmpfs", 0, ("size=" + std::string(size)).c_str()) == 0;
+    }
+    ~SmallFileSystem() {
+        if (mounted_) {
+            ::umount2(dir_.c_str(), MNT_DETACH);
+        }
+    }
+    SmallFileSystem(const SmallFileSystem&) = delete;
+    SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+
+    bool Mounted() const { return mounted_; }
+    // Writes `filler` so that about `free` bytes stay free.
+    bool FillLeaving(std::size_t free, const std::string& filler) const {
+        struct statvfs st {};
+        if (::statvfs(dir_.c_str(), &st) != 0) {
+            return false;
+        }
+        const std::size_t available = st.f_bavail * st.f_frsize;
+        if (available < free) {
+            return false;
+        }
+        text::WriteFileAtomic(filler, std::string(available - free, 'f'));
+        return true;
+    }
+
+private:
+    std::string dir_;
+    bool mounted_ = false;
 };
 
 } // namespace menutest

@@ -10,6 +10,7 @@
 #include "text/Gbk.h"
 
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -219,13 +220,26 @@ TEST_F(ReplyTest, ProgramEndingStopsTheWaitAndSendsNothing) {
     EXPECT_FALSE(handler.Running());
 }
 
-// A FIFO (or any file that is not a regular one) is refused without waiting for a writer.
+// A FIFO (or any file that is not a regular one) is refused without waiting for a writer, and
+// a symbolic link is not followed, even to a well-formed reply.
 TEST_F(ReplyTest, AReplyFileThatIsNoRegularFileIsRefusedAndAnsweredWithSuccess) {
-    ASSERT_EQ(::mkfifo(Path("R1.TXT").c_str(), 0644), 0);
-    Submit(5);
-    handler.HandleReply();
-    EXPECT_TRUE(Logged(ToGbk("读取 R1.TXT 出错，信息：")));
-    EXPECT_EQ(sender.sent, (std::vector<SentReply>{{0, "0205", "5", kSuccess, kTime, true}}));
+    WriteReply("ZZCC 5\r\nabc\r\n", "elsewhere.txt");
+    const std::vector<std::function<void()>> makeReplyFile = {
+        [&] { ASSERT_EQ(::mkfifo(Path("R1.TXT").c_str(), 0644), 0); },
+        [&] { std::filesystem::create_symlink(Path("elsewhere.txt"), Path("R1.TXT")); },
+    };
+    for (const auto& make : makeReplyFile) {
+        std::filesystem::remove(Path("R1.TXT"));
+        log.Clear();
+        make();
+        Submit(5);
+        handler.HandleReply();
+        EXPECT_TRUE(
+            Logged(ToGbk("读取 R1.TXT 出错，信息：") + Path("R1.TXT") + ToGbk(" 不是普通文件")));
+        EXPECT_EQ(sender.sent.back(), (SentReply{0, "0205", "5", kSuccess, kTime, true}));
+    }
+    EXPECT_EQ(sender.sent.size(), 2u);
+    EXPECT_FALSE(text::FileExists(Path("R2.txt")));
 }
 
 // Of a reply file over 1 MiB the first MiB is read: the handheld's answer is whole.

@@ -1,6 +1,7 @@
 #include "BaseSimulator.h"
 
 #include "text/Files.h"
+#include "text/Gbk.h"
 
 #include <algorithm>
 
@@ -322,8 +323,8 @@ void Simulator::WriteImage() {
                       .Int("bytes", static_cast<std::int64_t>(image.size()))
                       .Int("blocks", image_.BlocksReceived())
                       .Text());
-    } catch (const std::exception& e) {
-        Error(std::string("image not written: ") + e.what(), "");
+    } catch (const text::FileError& e) {
+        Error("image not written: " + text::ToUtf8(e.what()), "");
     }
 }
 

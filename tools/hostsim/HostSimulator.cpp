@@ -134,8 +134,8 @@ void Simulator::Answer(Ms now, Pending& p, std::optional<std::string> body) {
     const std::string path = o_.exchange + hostlink::kReplyFile;
     try {
         text::WriteFileAtomic(path, reply);
-    } catch (const std::exception& e) {
-        Error(now, "cannot write " + path + ": " + e.what());
+    } catch (const text::FileError& e) {
+        Error(now, text::ToUtf8(e.what())); // names the file and the reason
         return;
     }
     EmitReply(now, p.seq, path, reply);
@@ -317,8 +317,8 @@ void Simulator::WriteReply(Ms now, const std::string& bytes) {
     const std::string path = o_.exchange + hostlink::kReplyFile;
     try {
         text::WriteFileAtomic(path, bytes);
-    } catch (const std::exception& e) {
-        Error(now, std::string("write-reply: ") + e.what());
+    } catch (const text::FileError& e) {
+        Error(now, "write-reply: " + text::ToUtf8(e.what()));
         return;
     }
     EmitReply(now, 0, path, bytes);

@@ -169,9 +169,7 @@ private:
             return false;
         }
         config::LoadSettings(settings_, dir_ + config::kSettingsFileName);
-        if (text::Trim(settings_.MenuDir).empty()) { // the relay's start-up default
-            settings_.MenuDir = config::DefaultMenuDir(dir_);
-        }
+        config::ApplyMenuDirDefault(settings_, dir_); // as the relay does
         std::vector<std::string> parts = {"menu directory " + Utf8(settings_.MenuDir),
                                           "exchange directory " +
                                               (settings_.ExchangeDir.empty()

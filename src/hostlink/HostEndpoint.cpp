@@ -107,7 +107,7 @@ void HostEndpoint::EndStream(int error) {
     std::string line = text::Fixed("主程序消息端点[") +
                        text::SystemTextToGbk(WindowPath(socket_.RuntimeDir(), streamHandle_)) +
                        text::Fixed("]的连接已断开");
-    if (error != 0) {
+    if (error != 0 && error != ECONNRESET) { // reset: the host closed with messages unread
         line += ":" + text::SystemReason(error);
     }
     StopStream();

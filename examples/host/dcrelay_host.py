@@ -15,6 +15,9 @@ MESSAGE = 0x500  # the one message number, both directions
 REPLY_READY = 1  # host -> relay: R1.TXT is ready
 CLOSE = 13  # host -> relay: the host closes; the relay ends
 REPLY_NAME = {"YDKT": "QCJE"}  # request mnemonics whose reply header uses another name
+# Request files of these four operations are empty: a reply rule for one of their names
+# answers them under that name.
+EMPTY_REQUEST_NAMES = ("KHKH", "PYKH", "ZKMD", "XJJZ")
 
 
 def runtime_dir():
@@ -81,10 +84,13 @@ class Host:
         lines = request.split("\r\n")
         mnemonic, handheld = lines[0][:5].strip(), lines[0][5:].strip()
         event("request", mnemonic=mnemonic, handheld=handheld, text=request)
-        reply = b""  # an empty request file names no operation: the relay answers "成功"
-        if mnemonic:
-            text = self.replies.get(mnemonic, "OK")
-            name = REPLY_NAME.get(mnemonic, mnemonic)
+        name = REPLY_NAME.get(mnemonic, mnemonic)
+        text = self.replies.get(mnemonic, "OK")
+        if not mnemonic:
+            name = next((n for n in EMPTY_REQUEST_NAMES if n in self.replies), "")
+            text = self.replies.get(name)
+        reply = b""  # names no operation: the relay answers "成功" under operation 0
+        if name:
             # An empty handheld field marks success; the plain number would mark a refusal.
             reply = (name.ljust(5) + "\r\n" + text + "\r\n").encode("gbk")
         temporary = reply_file + ".tmp"

@@ -13,11 +13,14 @@ HostLink::HostLink(WorkLog& log, HostLinkOwner& owner, HostEndpoint* endpoint)
         connection_ = QObject::connect(
             endpoint_, &HostEndpoint::MessageReceived, endpoint_,
             [this](quint32 first, qint32 second) { HandleMessage(first, second); });
+        streamEnd_ = QObject::connect(endpoint_, &HostEndpoint::StreamEnded, endpoint_,
+                                      [this](const std::string& line) { log_.Append(line); });
     }
 }
 
 HostLink::~HostLink() {
     QObject::disconnect(connection_);
+    QObject::disconnect(streamEnd_);
 }
 
 void HostLink::HandleMessage(std::uint32_t /*first*/, std::int32_t second) {
@@ -77,6 +80,10 @@ void HostLink::NotifyHost() {
 void HostLink::PostStartupAnnouncement() {
     if (endpoint_ == nullptr || !endpoint_->IsOpen()) {
         return;
+    }
+    std::string refusal; // a stream host is connected first
+    if (!endpoint_->ConnectStreamHost(hostHandle_, refusal)) {
+        log_.Append(refusal);
     }
     const unsigned own = endpoint_->Handle();
     endpoint_->Post(hostHandle_, own, static_cast<std::int32_t>(own));

@@ -34,7 +34,7 @@ public:
     void NotifyHost() override;
 
     // Once at start-up when started by the host: 0x500 to HostHandle with the relay's own
-    // handle as both parameters.
+    // handle as both parameters. A stream host is connected now.
     void PostStartupAnnouncement();
 
     // "The host window exists"; false while HostHandle is 0.
@@ -59,6 +59,7 @@ private:
     HostLinkOwner& owner_;
     HostEndpoint* endpoint_;
     QMetaObject::Connection connection_;
+    QMetaObject::Connection streamEnd_;
     unsigned hostHandle_ = 0;
     bool hostGone_ = false;
     bool hostClosing_ = false;

@@ -1,5 +1,6 @@
 #include "hostlink/HostSocket.h"
 
+#include "hostlink/SocketAddress_unix.h"
 #include "text/Files.h"
 
 #include <cerrno>
@@ -11,17 +12,6 @@
 
 namespace hostlink {
 namespace {
-
-// Fills `addr` with `path`; false when the path does not fit.
-bool MakeAddress(const std::string& path, sockaddr_un& addr) {
-    std::memset(&addr, 0, sizeof addr);
-    addr.sun_family = AF_UNIX;
-    if (path.size() >= sizeof addr.sun_path) {
-        return false;
-    }
-    std::memcpy(addr.sun_path, path.data(), path.size());
-    return true;
-}
 
 int NewSocket() {
     return ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -39,26 +29,6 @@ bool SendTo(int fd, const std::string& path, const HostMessage& message) {
                      reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
     } while (n < 0 && errno == EINTR);
     return n == static_cast<ssize_t>(d.size());
-}
-
-// A socket file with no listener left: connecting to it is refused.
-bool IsStaleSocket(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode)) {
-        return false;
-    }
-    sockaddr_un addr;
-    int fd = NewSocket();
-    if (fd < 0 || !MakeAddress(path, addr)) {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        return false;
-    }
-    int rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
-    bool refused = rc != 0 && errno == ECONNREFUSED;
-    ::close(fd);
-    return refused;
 }
 
 constexpr char kWindowPrefix[] = "win-";
@@ -87,6 +57,27 @@ bool FromOwnUser(msghdr& header) {
 }
 
 } // namespace
+
+// With no socket left behind the file, a connect of either type is refused (a live socket of
+// the other type would answer EPROTOTYPE instead).
+bool IsStaleSocket(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode)) {
+        return false;
+    }
+    sockaddr_un addr;
+    int fd = NewSocket();
+    if (fd < 0 || !MakeAddress(path, addr)) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return false;
+    }
+    int rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+    bool refused = rc != 0 && errno == ECONNREFUSED;
+    ::close(fd);
+    return refused;
+}
 
 std::string WindowPath(const std::string& runtimeDir, unsigned handle) {
     return runtimeDir + "/" + kWindowPrefix + std::to_string(handle);

@@ -5,6 +5,7 @@
 #include "baselink/BaseFrame.h"
 #include "baselink/xyTypeConv.h"
 #include "hostlink/HostSocket.h"
+#include "hostlink/HostStream.h"
 #include "support/BaseSim.h"
 #include "support/EventPump.h"
 #include "support/Instance.h"
@@ -280,6 +281,27 @@ TEST_F(ControllerTest, CloseRequestWaitsUpTo200MsForTheHostWindowToGo) {
     // The host closes its window 100 ms into the close request (a host that is shutting down).
     QTimer::singleShot(100ms, [&hostWindow] { hostWindow.Close(); });
     controller->CloseRequest();
+    EXPECT_TRUE(app::ProgramEnding());
+}
+
+// A stream host exists while its connection is open; its end, with no closing message, is the
+// host gone for the next close request.
+TEST_F(ControllerTest, AStreamHostsEndIsTheHostGoneForTheCloseRules) {
+    inst = std::make_unique<Instance>();
+    hostlink::StreamWindow window;
+    ASSERT_EQ(window.Open(inst->RuntimeDir(), 778), "");
+    Start();
+    controller->StartForHost("778");
+    hostlink::HostStream host;
+    ASSERT_TRUE(window.Accept(host)) << "connected with the start-up announcement";
+    controller->CloseRequest();
+    EXPECT_FALSE(app::ProgramEnding());
+    EXPECT_FALSE(controller->Host().HostGone());
+
+    host.Close();
+    EXPECT_TRUE(WaitLog("主程序消息端点[" + inst->RuntimeDir() + "/win-778]的连接已断开"));
+    controller->CloseRequest();
+    EXPECT_TRUE(controller->Host().HostGone());
     EXPECT_TRUE(app::ProgramEnding());
 }
 

@@ -10,6 +10,7 @@
 #include "text/Files.h"
 #include "text/Gbk.h"
 
+#include <algorithm>
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -528,4 +529,40 @@ TEST_F(RelayProcessTest, LinksAmongTheExchangeFilesAreNeitherFollowedNorRead) {
     EXPECT_EQ(st.st_mode & 07777, 04755u);
     EXPECT_EQ(text::ReadFile(victim), "keep");
     EXPECT_EQ(EndRelay(), 0);
+}
+
+// A stream host: the relay connects with its announcement, the request and the reply travel
+// on the connection, and the closing message over it ends the relay, which ends the connection.
+TEST_F(RelayProcessTest, AStreamHostIsServedAndItsClosingMessageEndsTheRelay) {
+    StartAll({"--stream", "--reply-for", "DL=欢迎\\n"});
+    const auto& seen = host->Seen();
+    EXPECT_TRUE(std::any_of(seen.begin(), seen.end(),
+                            [](const SimLine& l) { return l.Event() == "connected"; }));
+    base->Send("req 5 DL t=291615000000 CNS0090008000 999     ");
+    ASSERT_TRUE(Request());
+    auto reply = Reply();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->Str("text"), "欢迎");
+    host->Send("close");
+    EXPECT_TRUE(host->WaitForEvent("disconnected", 5s));
+    EXPECT_EQ(host->WaitExit(5s), 0);
+}
+
+// The stream host's end is the host gone, not its closing: the relay logs it and goes on
+// answering handhelds until it is ended.
+TEST_F(RelayProcessTest, AStreamHostsEndLeavesTheRelayRunning) {
+    StartAll({"--stream", "--no-reply"});
+    const std::string handle = host->Seen().front().Str("handle");
+    const std::string relayWindow =
+        inst->RuntimeDir() + "/win-" + host->Seen().front().Str("relay_pid");
+    const auto relay = static_cast<pid_t>(host->Seen().front().Int("relay_pid"));
+    ::kill(host->Pid(), SIGKILL);
+    host->WaitExit(5s);
+    ASSERT_TRUE(WaitForLogLine("/win-" + handle + "]的连接已断开", 5s));
+    base->Send("req 9 KT 01");
+    EXPECT_TRUE(Reply()) << "the relay still answers";
+    EXPECT_TRUE(text::FileExists(relayWindow));
+    EXPECT_FALSE(WaitForLogLine("收到窗口关闭信息", 100ms));
+    ::kill(relay, SIGTERM);
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return !text::FileExists(relayWindow); }, 5000));
 }

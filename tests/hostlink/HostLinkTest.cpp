@@ -3,6 +3,7 @@
 #include "app/PumpWait.h"
 #include "app/WorkLog.h"
 #include "hostlink/HostEndpoint.h"
+#include "hostlink/HostStream.h"
 #include "support/EventPump.h"
 #include "text/Gbk.h"
 
@@ -186,6 +187,46 @@ TEST_F(HostLinkTest, StartupAnnouncementAndHostWindowExists) {
     host.Close();
     EXPECT_FALSE(link.HostWindowExists());
     link.SetHostHandle(0);
+    EXPECT_FALSE(link.HostWindowExists());
+}
+
+// A stream host gets the announcement and the notifications on its connection and answers on
+// it; its closing message closes the relay, and the connection's end is logged as such.
+TEST_F(HostLinkTest, AStreamHostTalksOnItsConnection) {
+    StreamWindow window;
+    ASSERT_EQ(window.Open(rt.path, 4244), "");
+    link.SetHostHandle(4244);
+    link.PostStartupAnnouncement();
+    HostStream host;
+    ASSERT_TRUE(window.Accept(host));
+    EXPECT_TRUE(link.HostWindowExists());
+    link.NotifyHost();
+    std::vector<std::string> got;
+    ASSERT_TRUE(testsupport::PumpUntil(
+        [&] {
+            HostMessage m;
+            int error = 0;
+            if (host.ReadSome(m, error) == HostStream::Read::Message) {
+                got.push_back(std::to_string(m.first) + "," + std::to_string(m.second));
+            }
+            return got.size() == 2;
+        },
+        2s));
+    EXPECT_EQ(got,
+              (std::vector<std::string>{std::to_string(own) + "," + std::to_string(own), "1,1"}));
+
+    owner.onClose = [&] { host.Close(); };
+    for (std::int32_t code : {1, 13}) {
+        ASSERT_TRUE(host.Write({4244, code}));
+    }
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return log.LineCount() == 6; }, 2s));
+    app::PumpWait(0, 10);
+    EXPECT_EQ(owner.calls, (std::vector<std::string>{"ReplyReady", "RunCloseDecision"}));
+    const std::vector<std::string> lines = Utf8Lines(log);
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + 2, lines.end()),
+              (std::vector<std::string>{Received(4244, 1), Received(4244, 13),
+                                        "收到窗口关闭信息,主程序句柄置为:0",
+                                        "主程序消息端点[" + rt.path + "/win-4244]的连接已断开"}));
     EXPECT_FALSE(link.HostWindowExists());
 }
 

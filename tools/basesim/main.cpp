@@ -41,7 +41,9 @@ const char kUsage[] =
     "      TIME: 12 hex digits or hh:mm:ss; DATA after one blank: text (sent as GBK),\n"
     "      \"quoted text\" with \\\" \\\\ \\n \\r \\t \\xHH, or hex:HEX\n"
     "  wait MS | notice | ready | raw HEX | cycle | channel N | answer on|off|short\n"
-    "  id HEX | mark NAME | quit\n";
+    "  id HEX | mark NAME | quit\n"
+    "Every frame received and every burst sent is one JSON line on standard output; a frame's\n"
+    "\"time\" is the handheld clock it carries (12 hex digits), not a duration.\n";
 
 Millis Now() {
     timespec ts{};

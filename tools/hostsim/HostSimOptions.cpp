@@ -10,6 +10,8 @@ const char kUsage[] =
     "usage: dcrelay-hostsim [options] -- RELAY [ARGS...]\n"
     "  --handle N            own window handle (default: own process id)\n"
     "  --runtime-dir DIR     runtime directory, also passed to the relay\n"
+    "  --stream              listen on a stream socket: the relay connects, and messages\n"
+    "                        travel on that connection both ways\n"
     "  --exchange DIR        exchange directory (default: current directory)\n"
     "  --reply TEXT          reply body for every request without a rule of its own\n"
     "  --reply-for M=TEXT    reply body for requests whose mnemonic is M\n"
@@ -22,6 +24,8 @@ const char kUsage[] =
     "  --handle-arg TEXT     pass TEXT as argument 1 instead of the handle\n"
     "  --no-handle-arg       start the relay without argument 1\n"
     "  --timeout S           end the relay after S seconds\n"
+    "Every event is one JSON line on standard output; its \"t\" is the time in milliseconds\n"
+    "since the simulator started.\n"
     "TEXT: UTF-8, written as GBK; escapes \\n (CR LF), \\r, \\t, \\\\, \\xHH (one byte).\n"
     "Commands (script and standard input), one a line, '#' starts a comment:\n"
     "  wait MS | wait-notify [MS] | wait-announce [MS]\n"
@@ -80,6 +84,8 @@ private:
                 o.handle = static_cast<unsigned>(Number(a, Value(a), 0, 4294967295LL));
             } else if (a == "--runtime-dir") {
                 o.runtimeDir = Value(a);
+            } else if (a == "--stream") {
+                o.stream = true;
             } else if (a == "--exchange") {
                 o.exchange = Value(a);
             } else if (a == "--reply") {

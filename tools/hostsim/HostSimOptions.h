@@ -15,6 +15,7 @@ extern const char kUsage[];
 struct Options {
     std::optional<unsigned> handle; // own window handle; default: own process id
     std::string runtimeDir;
+    bool stream = false;         // a stream window instead of a datagram one
     std::string exchange = "./"; // always ends in '/'
     ReplyRules rules;
     std::int32_t readyCode = 1;

@@ -41,7 +41,8 @@ void Simulator::RelayStarted(Ms now, const Started& s) {
              .Str("runtime_dir", s.runtimeDir)
              .Str("exchange", o_.exchange)
              .Int("relay_pid", s.relayPid)
-             .Strings("command", s.command));
+             .Strings("command", s.command)
+             .Str("carrier", o_.stream ? "stream" : "datagram"));
 }
 
 void Simulator::Stop(Ms now) {
@@ -60,6 +61,10 @@ void Simulator::RelayEnded(Ms now, int status, int signal) {
         line.Int("signal", signal);
     }
     Emit(line);
+}
+
+void Simulator::Connection(Ms now, bool open) {
+    Emit(Event(now, open ? "connected" : "disconnected"));
 }
 
 // --- messages and requests ---

@@ -3,8 +3,10 @@
 // the exchange files, and reports what to print, post and signal through Output. The program
 // around it owns the endpoint, the relay process, standard input and the poll loop.
 //
-// Every line has "t" (ms since the simulator started) and "event":
-//   started     handle, runtime_dir, exchange, relay_pid, command (the argument vector)
+// Every line has "t" (milliseconds since the simulator started) and "event":
+//   started     handle, runtime_dir, exchange, relay_pid, command (the argument vector),
+//               carrier: "datagram" or "stream"
+//   connected, disconnected   (stream carrier) the relay's connection opened, ended
 //   message     first, second, kind: "announcement" (first == second), "notify" (1, 1), "other"
 //   request     seq, file, then mnemonic, header, size, text (UTF-8), hex; or missing: true
 //   reply       seq (0 for write-reply), file, size, text, hex
@@ -59,6 +61,8 @@ public:
     // The next moment Tick has something to do, or nothing.
     std::optional<Ms> NextDeadline() const;
     void Error(Ms now, const std::string& message);
+    // The stream carrier's connection from the relay has opened or ended.
+    void Connection(Ms now, bool open);
     // The last line: the relay's exit status, and the signal that ended it (0: none).
     void RelayEnded(Ms now, int status, int signal);
 

@@ -1,11 +1,13 @@
-// dcrelay-hostsim: plays the host program. Binds its own window, starts the relay with its handle
-// as argument 1, answers every request notification from its reply rules, runs script and
-// standard-input commands, and prints every event as one JSON line on standard output (see
-// HostSimulator.h). The simulator's exit code is the relay's status.
+// dcrelay-hostsim: plays the host program. Binds its own window (a datagram socket, or with
+// --stream a listening stream socket), starts the relay with its handle as argument 1, answers
+// every request notification from its reply rules, runs script and standard-input commands,
+// and prints every event as one JSON line on standard output (see HostSimulator.h). The
+// simulator's exit code is the relay's status.
 #include "HostSimProcess.h"
 #include "HostSimulator.h"
 
 #include "hostlink/HostSocket.h"
+#include "hostlink/HostStream.h"
 #include "hostlink/RuntimeDir.h"
 #include "text/Files.h"
 #include "text/Gbk.h"
@@ -32,11 +34,14 @@ public:
         std::fflush(stdout);
     }
     bool Post(unsigned window, const hostlink::HostMessage& m) override {
-        return socket.Post(window, m);
+        return stream ? connection.Write(m) : socket.Post(window, m);
     }
     void Signal(int signal) override { ::kill(relay, signal); }
 
-    hostlink::HostSocket socket;
+    bool stream = false;
+    hostlink::HostSocket socket;     // the datagram window
+    hostlink::StreamWindow listener; // or the stream window
+    hostlink::HostStream connection; // with the relay's connection to it
     pid_t relay = -1;
 };
 
@@ -79,6 +84,34 @@ int PollTimeout(const Simulator& sim) {
     return left <= 0 ? 0 : static_cast<int>(std::min(left + 0.999, 1e6));
 }
 
+// Hands every waiting message to the simulator; on the stream carrier also takes the relay's
+// connection (a newer one replaces it) and reports its end.
+void ReceiveAll(Host& host, Simulator& sim) {
+    if (!host.stream) {
+        while (auto m = host.socket.Receive()) {
+            sim.Received(Now(), *m);
+        }
+        return;
+    }
+    while (host.listener.Accept(host.connection)) {
+        sim.Connection(Now(), true);
+    }
+    hostlink::HostMessage m;
+    int error = 0;
+    for (;;) {
+        const hostlink::HostStream::Read read = host.connection.ReadSome(m, error);
+        if (read == hostlink::HostStream::Read::Message) {
+            sim.Received(Now(), m);
+        } else {
+            if (read == hostlink::HostStream::Read::Ended && host.connection.IsOpen()) {
+                host.connection.Close();
+                sim.Connection(Now(), false);
+            }
+            return;
+        }
+    }
+}
+
 bool OpenEndpoint(const Options& o, Host& host, Simulator& sim, Started& started) {
     if (!o.runtimeDir.empty()) {
         ::setenv("DCRELAY_RUNTIME_DIR", o.runtimeDir.c_str(), 1);
@@ -90,7 +123,9 @@ bool OpenEndpoint(const Options& o, Host& host, Simulator& sim, Started& started
     }
     started.runtimeDir = dir.path;
     started.handle = o.handle ? *o.handle : static_cast<unsigned>(::getpid());
-    const std::string error = host.socket.Open(dir.path, started.handle);
+    host.stream = o.stream;
+    const std::string error = o.stream ? text::ToUtf8(host.listener.Open(dir.path, started.handle))
+                                       : host.socket.Open(dir.path, started.handle);
     if (!error.empty()) {
         sim.Error(Now(),
                   "cannot bind " + hostlink::WindowPath(dir.path, started.handle) + ": " + error);
@@ -150,9 +185,7 @@ int main(int argc, char** argv) {
     bool inputOpen = o.readStdin;
     std::string input;
     while (!exit) {
-        while (auto m = host.socket.Receive()) {
-            sim.Received(Now(), *m);
-        }
+        ReceiveAll(host, sim);
         if (StopSignalled(signals)) {
             sim.Stop(Now());
         }
@@ -160,12 +193,17 @@ int main(int argc, char** argv) {
         if ((exit = ReapRelay(host.relay))) {
             break;
         }
-        pollfd fds[3] = {{host.socket.Fd(), POLLIN, 0}, {signals, POLLIN, 0}, {0, POLLIN, 0}};
-        if (::poll(fds, inputOpen ? 3 : 2, PollTimeout(sim)) < 0 && errno != EINTR) {
+        // -1 descriptors are left out by poll: the listener and connection of the other carrier.
+        pollfd fds[5] = {{signals, POLLIN, 0},
+                         {inputOpen ? 0 : -1, POLLIN, 0},
+                         {host.socket.Fd(), POLLIN, 0},
+                         {host.listener.Fd(), POLLIN, 0},
+                         {host.connection.Fd(), POLLIN, 0}};
+        if (::poll(fds, 5, PollTimeout(sim)) < 0 && errno != EINTR) {
             sim.Error(Now(), std::string("poll: ") + std::strerror(errno));
             break;
         }
-        if (inputOpen && (fds[2].revents & (POLLIN | POLLHUP | POLLERR))) {
+        if (inputOpen && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
             inputOpen = ReadInput(input, sim);
         }
     }
@@ -174,9 +212,7 @@ int main(int argc, char** argv) {
         ::usleep(1000);
         exit = ReapRelay(host.relay);
     }
-    while (auto m = host.socket.Receive()) { // what the relay posted just before it ended
-        sim.Received(Now(), *m);
-    }
+    ReceiveAll(host, sim); // what the relay posted just before it ended
     sim.RelayEnded(Now(), exit->status, exit->signal);
     return exit->status;
 }

@@ -183,8 +183,8 @@ TEST_F(InstanceCheckTest, BrokenInstallationsNameTheFaultAndItsRemedy) {
     ::chmod(inst.RuntimeDir().c_str(), 0755);
     run = RunCheck(inst.Dir());
     EXPECT_THAT(run.Line("runtime directory"),
-                HasSubstr("is open to others (mode 0755): the relay refuses it and has no host "
-                          "link. Fix: chmod 700 " +
+                HasSubstr("is open to others (mode 0755): the relay refuses it and does not "
+                          "run. Fix: chmod 700 " +
                           inst.RuntimeDir()));
 }
 

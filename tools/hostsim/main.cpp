@@ -34,7 +34,11 @@ public:
     bool Post(unsigned window, const hostlink::HostMessage& m) override {
         return socket.Post(window, m);
     }
-    void Signal(int signal) override { ::kill(relay, signal); }
+    void Signal(int signal) override {
+        if (relay > 0) { // not once it has been reaped
+            ::kill(relay, signal);
+        }
+    }
 
     hostlink::HostSocket socket;
     pid_t relay = -1;
@@ -149,16 +153,27 @@ int main(int argc, char** argv) {
     std::optional<RelayExit> exit;
     bool inputOpen = o.readStdin;
     std::string input;
-    while (!exit) {
+    for (;;) {
         while (auto m = host.socket.Receive()) {
             sim.Received(Now(), *m);
         }
-        if (StopSignalled(signals)) {
+        const bool stop = StopSignalled(signals);
+        if (stop && exit) {
+            break; // --stay after the relay has ended
+        }
+        if (stop) {
             sim.Stop(Now());
         }
         sim.Tick(Now());
-        if ((exit = ReapRelay(host.relay))) {
-            break;
+        if (!exit && (exit = ReapRelay(host.relay))) {
+            host.relay = -1;
+            if (!o.stay) {
+                break;
+            }
+            sim.RelayEnded(Now(), exit->status, exit->signal);
+        }
+        if (exit && !inputOpen) {
+            return exit->status;
         }
         pollfd fds[3] = {{host.socket.Fd(), POLLIN, 0}, {signals, POLLIN, 0}, {0, POLLIN, 0}};
         if (::poll(fds, inputOpen ? 3 : 2, PollTimeout(sim)) < 0 && errno != EINTR) {
@@ -168,6 +183,9 @@ int main(int argc, char** argv) {
         if (inputOpen && (fds[2].revents & (POLLIN | POLLHUP | POLLERR))) {
             inputOpen = ReadInput(input, sim);
         }
+    }
+    if (exit && o.stay) {
+        return exit->status;
     }
     while (!exit) {
         ::kill(host.relay, SIGKILL);

@@ -563,7 +563,8 @@ TEST_F(RelayProcessTest, ARefusedRuntimeDirectoryStopsTheRelayWithTheReasonAndTh
         c.make(dir);
         runtime.Set(dir.c_str());
         face.Set(c.face);
-        FILE* out = ::popen((inst->Relay() + " 4321 2>&1").c_str(), "r");
+        // Bounded: a relay that runs anyway is killed after 5 s.
+        FILE* out = ::popen(("timeout -s KILL 5 " + inst->Relay() + " 4321 2>&1").c_str(), "r");
         std::string said;
         char buffer[4096];
         for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, out)) > 0;) {

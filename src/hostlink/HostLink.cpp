@@ -78,7 +78,10 @@ void HostLink::NotifyHost() {
 // A host that died without its closing message: the requests wait in the queue for a restarted
 // host, and the log says so once, not for every request.
 void HostLink::ReportIfGone(unsigned handle) {
-    if (endpoint_ == nullptr || endpoint_->WindowExists(handle)) {
+    if (endpoint_ == nullptr || !endpoint_->IsOpen()) {
+        return; // no host link at all: said at start-up
+    }
+    if (endpoint_->WindowExists(handle)) {
         goneReported_ = false;
         return;
     }

@@ -41,7 +41,7 @@ InstanceLock::Result InstanceLock::TryAcquire(const std::string& runtimeDir) {
     reason_.clear();
     error_ = 0;
     path_ = LockPath(runtimeDir);
-    for (;;) {
+    for (int attempt = 0; attempt < 10; ++attempt) {
         int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd < 0) {
             error_ = errno;
@@ -65,6 +65,9 @@ InstanceLock::Result InstanceLock::TryAcquire(const std::string& runtimeDir) {
         }
         ::close(fd); // taken from a holder that removed it: try the file that is there now
     }
+    error_ = EAGAIN; // the file keeps being replaced under this process
+    reason_ = text::SystemReason(error_);
+    return Result::Failed;
 }
 
 void InstanceLock::Release() {

@@ -1,6 +1,7 @@
 #include "app/MainController.h"
 
 #include "baselink/SerialPortList.h"
+#include "hostlink/HandOver.h"
 #include "hostlink/HostProtocol.h"
 #include "menu/DownloadImage.h"
 #include "text/Files.h"
@@ -69,6 +70,7 @@ MainController::MainController(const std::string& programDir, const Markers& mar
       scan_(settings_, portCombo_, ports_, ports_.Sender(), log_, handheldPanel_, waits_),
       handheldPanel_(view_, settings_, scan_.ChannelText), hostLink_(log_, *this, &endpoint_),
       relay_({settings_, registry_, log_, recorder_, handheldPanel_, hostLink_, waits_, retry_}),
+      handOver_([this](const std::string& message) { return PrivateMessage(message); }),
       hideRule_(view_), downloadPage_(view_, hideRule_),
       download_(ports_, downloadPage_, settings_.MenuDir, markers_.DebugLogging, log_, waits_,
                 pacing) {
@@ -93,10 +95,14 @@ MainController::MainController(const std::string& programDir, const Markers& mar
     } else if (runtimeDir.empty() && !reason.empty()) {
         log_.Append(reason);
     }
+    if (!runtimeDir.empty() && !handOver_.Open(runtimeDir, hostlink::kHandOverSocket, reason)) {
+        log_.Append(reason);
+    }
 }
 
 MainController::~MainController() {
     ports_.CloseAll();
+    handOver_.Close();
     endpoint_.Close();
     log_.RemoveListener(&view_);
     log_.RemoveListener(&stderrLog_);
@@ -276,6 +282,7 @@ void MainController::EndProgram() {
     hideRule_.Stop();
     dirChange1_.SetActive(false);
     ports_.CloseAll();
+    handOver_.Close();
     endpoint_.Close();
     QCoreApplication::exit(0);
 }
@@ -290,6 +297,23 @@ void MainController::StopDownload() {
 
 void MainController::ReplyReady() {
     Guarded([this] { relay_.ReplyReady(); });
+}
+
+void MainController::HostReplaced() {
+    Guarded([this] { relay_.HostReplaced(); });
+}
+
+void MainController::HostHandleChanged(unsigned handle) {
+    if (recordHost_) {
+        recordHost_(handle);
+    }
+}
+
+std::string MainController::PrivateMessage(const std::string& message) {
+    if (const std::optional<unsigned> handle = hostlink::ParseHandOver(message)) {
+        Guarded([this, &handle] { hostLink_.HandOver(*handle); });
+    }
+    return "";
 }
 
 } // namespace app

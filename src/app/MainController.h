@@ -25,6 +25,7 @@
 #include "desktop/DirChange.h"
 #include "hostlink/HostEndpoint.h"
 #include "hostlink/HostLink.h"
+#include "hostlink/PrivateEndpoint.h"
 #include "menu/DownloadBroadcast.h"
 #include "relay/Relay.h"
 
@@ -60,6 +61,11 @@ public:
     // Logs the handle argument, converts it and announces the relay to the host. Throws
     // std::invalid_argument when the argument is not a decimal integer.
     void StartForHost(const std::string& handleArgument);
+
+    // Called with HostHandle whenever it changes (the instance lock records it).
+    void OnHostHandleChanged(std::function<void(unsigned)> record) {
+        recordHost_ = std::move(record);
+    }
 
     // The close decision, run directly after the host's closing message.
     void CloseDecision();
@@ -118,6 +124,10 @@ private:
     void ReplyReady() override;
     void ShowMainWindow() override { view_.ShowMainWindow(); }
     void RunCloseDecision() override { CloseDecision(); }
+    void HostReplaced() override;
+    void HostHandleChanged(unsigned handle) override;
+    // A private message on the hand-over socket.
+    std::string PrivateMessage(const std::string& message);
 
     std::string programDir_;
     Markers markers_;
@@ -137,9 +147,11 @@ private:
     HandheldPanel handheldPanel_; // tree, selector, status label, list
     std::unique_ptr<ReceivePipeline> pipeline_; // tim_DataProc and the chunk queue
     hostlink::HostEndpoint endpoint_;
-    hostlink::HostLink hostLink_; // with HostHandle, HostGone and HostClosing
-    relay::Relay relay_;          // requests, the command queue, the host's replies
-    HideRule hideRule_;           // Timer1
+    hostlink::HostLink hostLink_;        // with HostHandle, HostGone and HostClosing
+    relay::Relay relay_;                 // requests, the command queue, the host's replies
+    hostlink::PrivateEndpoint handOver_; // a restarted host's handle from a second start
+    std::function<void(unsigned)> recordHost_;
+    HideRule hideRule_; // Timer1
     DownloadPage downloadPage_;
     menu::DownloadBroadcast download_;
     desktop::TDirChange dirChange1_;

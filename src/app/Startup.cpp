@@ -4,6 +4,7 @@
 #include "text/Files.h"
 
 #include <limits>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace app {
@@ -42,6 +43,18 @@ unsigned ParseHostHandle(const std::string& argument) {
     const text::DecimalRule rule{true, std::numeric_limits<std::int32_t>::min(),
                                  std::numeric_limits<std::uint32_t>::max()};
     return static_cast<unsigned>(text::ParseDecimal(argument, rule));
+}
+
+std::optional<std::string> NoBusAutolaunch(const char* busAddress, const char* xdgRuntimeDir) {
+    if (busAddress != nullptr && *busAddress != '\0') {
+        return std::nullopt;
+    }
+    struct stat st {};
+    if (xdgRuntimeDir != nullptr && *xdgRuntimeDir != '\0' &&
+        ::stat((std::string(xdgRuntimeDir) + "/bus").c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) {
+        return std::nullopt;
+    }
+    return std::string("disabled:");
 }
 
 } // namespace app

@@ -2,6 +2,7 @@
 // files and the choice of run mode.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace app {
@@ -24,6 +25,13 @@ RunMode ChooseRunMode(const Markers& markers, int argumentCount);
 // The host handle given as argument 1: a decimal integer, no blanks. Throws std::invalid_argument
 // with the message "'<text>' is not a valid integer value" when it is not one.
 unsigned ParseHostHandle(const std::string& argument);
+
+// The session bus address that keeps the toolkit from starting a bus of its own. Without an
+// address (DBUS_SESSION_BUS_ADDRESS unset or empty) and without a bus at $XDG_RUNTIME_DIR/bus,
+// D-Bus "autolaunches" one on X11: a dbus-launch and a dbus-daemon that outlive the program when
+// the display goes. An address of no known kind makes every connection fail at once instead.
+// Nothing when a bus is there to be used.
+std::optional<std::string> NoBusAutolaunch(const char* busAddress, const char* xdgRuntimeDir);
 
 // The fixed handle of standalone debug mode; it belongs to no real window.
 constexpr unsigned kStandaloneHostHandle = 11111111;

@@ -6,20 +6,27 @@
 #include "app/MainController.h"
 #include "app/SignalWatch.h"
 #include "app/Startup.h"
+#include "desktop/QtText.h"
 #include "desktop/Unit1.h"
+#include "hostlink/HandOver.h"
 #include "hostlink/HostSocket.h"
 #include "hostlink/InstanceLock.h"
+#include "hostlink/PrivateSocket.h"
 #include "hostlink/RuntimeDir.h"
 #include "text/Gbk.h"
+#include "text/SystemReason.h"
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QMessageBox>
 #include <QTimer>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 
 namespace {
 
@@ -38,7 +45,38 @@ struct Start {
     app::Markers markers;
     app::RunMode mode;
     hostlink::RuntimeDirResult runtime;
+    std::string cannotRun; // why the relay cannot run (GBK), empty when it can
 };
+
+// A second start by a host passes the host's handle to the relay that runs (which takes it
+// only when its own host is gone). Nothing else: it shows nothing and posts nothing to a host.
+void HandOverToRunningRelay(const Start& start, int argc, char** argv) {
+    if (app::ChooseRunMode(start.markers, argc - 1) != app::RunMode::StartedByHost) {
+        return;
+    }
+    try {
+        const unsigned handle = app::ParseHostHandle(argv[1]);
+        if (handle != 0) {
+            hostlink::SendPrivate(start.runtime.path, hostlink::kHandOverSocket,
+                                  hostlink::HandOverMessage(handle));
+        }
+    } catch (const std::invalid_argument&) {
+        // no handle to hand over
+    }
+}
+
+// Without a usable runtime directory and instance lock every request would be lost and a
+// second relay could start: the operator learns why and what to do, and the relay ends.
+int RefuseToRun(const app::FaceChoice& face, const std::string& message) {
+    if (face.face == app::Face::Window && !face.unattended) {
+        QMessageBox box(QMessageBox::Critical, desktop::FromGbk(app::WindowCaption()),
+                        desktop::FromGbk(message), QMessageBox::Ok);
+        box.exec();
+    } else {
+        app::HeadlessView().ShowError(message);
+    }
+    return 1;
+}
 
 // The run mode's steps with the given view; createController makes the controller that shows
 // in it once the standalone-debug warning has been answered.
@@ -84,12 +122,22 @@ int main(int argc, char** argv) {
     // One instance per user: a second start ends silently, before it touches the display.
     start.runtime = hostlink::PrepareRuntimeDir();
     hostlink::InstanceLock lock;
-    if (start.runtime.ok &&
-        lock.TryAcquire(start.runtime.path) == hostlink::InstanceLock::Result::HeldByAnother) {
-        return 0;
-    }
-    if (lock.Held()) {
-        hostlink::RemoveDeadWindows(start.runtime.path); // sockets of relays that were killed
+    if (!start.runtime.ok) {
+        start.cannotRun = hostlink::CannotRunMessage(start.runtime.reason, start.runtime.remedy);
+    } else {
+        switch (lock.TryAcquire(start.runtime.path)) {
+        case hostlink::InstanceLock::Result::HeldByAnother:
+            HandOverToRunningRelay(start, argc, argv);
+            return 0;
+        case hostlink::InstanceLock::Result::Failed:
+            start.cannotRun = hostlink::CannotRunMessage(
+                text::FileFailure("无法锁定单实例锁文件", lock.Path(), lock.Error()),
+                text::Fixed("请删除该文件后重新启动"));
+            break;
+        case hostlink::InstanceLock::Result::Acquired:
+            hostlink::RemoveDeadWindows(start.runtime.path); // sockets of relays that were killed
+            break;
+        }
     }
 
     const app::FaceEnvironment environment = app::ProcessFaceEnvironment();
@@ -104,6 +152,13 @@ int main(int argc, char** argv) {
     if (!face.platforms.empty()) {
         qputenv("QT_QPA_PLATFORM", face.platforms.c_str());
     }
+    if (face.face == app::Face::Window) {
+        const auto noBus = app::NoBusAutolaunch(std::getenv("DBUS_SESSION_BUS_ADDRESS"),
+                                                std::getenv("XDG_RUNTIME_DIR"));
+        if (noBus) {
+            ::setenv("DBUS_SESSION_BUS_ADDRESS", noBus->c_str(), 1);
+        }
+    }
     std::unique_ptr<QCoreApplication> application = MakeApplication(face.face, argc, argv);
     if (app::FellBackWithoutScreen(face, QGuiApplication::platformName().toStdString())) {
         std::fprintf(stderr, "dcrelay: %s\n", app::NoScreenMessage(environment).c_str());
@@ -114,8 +169,12 @@ int main(int argc, char** argv) {
     if (start.mode == app::RunMode::Neither) {
         return 0;
     }
-    const std::string runtimeDir = start.runtime.ok ? start.runtime.path : "";
-    const std::string refusal = start.runtime.ok ? "" : start.runtime.reason;
+    if (!start.cannotRun.empty()) {
+        return RefuseToRun(face, start.cannotRun);
+    }
+    const std::string& runtimeDir = start.runtime.path;
+    const std::string refusal;
+    auto recordHost = [&lock](unsigned handle) { lock.RecordHost(handle); };
 
     if (face.face == app::Face::Window) {
         desktop::TForm1 window(face.unattended ? desktop::Dialogs::Unattended
@@ -123,6 +182,7 @@ int main(int argc, char** argv) {
         return Run(start, window, argv, [&]() -> app::MainController& {
             app::MainController& controller =
                 window.CreateController(start.programDir, start.markers, runtimeDir, refusal);
+            controller.OnHostHandleChanged(recordHost);
             QTimer::singleShot(0, &window, [&window] { window.FirstShowing(); });
             return controller;
         });
@@ -130,6 +190,8 @@ int main(int argc, char** argv) {
     app::HeadlessView view;
     std::optional<app::MainController> controller;
     return Run(start, view, argv, [&]() -> app::MainController& {
-        return controller.emplace(start.programDir, start.markers, view, runtimeDir, refusal);
+        controller.emplace(start.programDir, start.markers, view, runtimeDir, refusal);
+        controller->OnHostHandleChanged(recordHost);
+        return *controller;
     });
 }

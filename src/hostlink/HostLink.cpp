@@ -72,9 +72,52 @@ void HostLink::NotifyHost() {
         if (endpoint_ != nullptr) {
             endpoint_->Post(handle, kNotifyFirst, kNotifySecond);
         }
+        ReportIfGone(handle);
     } else {
         log_.Append(text::Fixed("错误的主程序句柄[") + std::to_string(handle) + "]");
     }
+}
+
+// A host that died without its closing message: the requests wait in the queue for a restarted
+// host, and the log says so once, not for every request.
+void HostLink::ReportIfGone(unsigned handle) {
+    if (endpoint_ == nullptr || !endpoint_->IsOpen()) {
+        return; // no host link at all: said at start-up
+    }
+    if (endpoint_->WindowExists(handle)) {
+        goneReported_ = false;
+        return;
+    }
+    if (!goneReported_) {
+        goneReported_ = true;
+        log_.Append(text::Fixed("主程序窗口[句柄:") + std::to_string(handle) +
+                    text::Fixed("]已不存在,请求留在命令缓存中,等待主程序重新启动"));
+    }
+}
+
+void HostLink::SetHostHandle(unsigned handle) {
+    goneReported_ = false;
+    hostHandle_ = handle;
+    owner_.HostHandleChanged(handle);
+}
+
+bool HostLink::HandOver(unsigned handle) {
+    const unsigned old = hostHandle_;
+    if (hostClosing_) {
+        return false; // the relay is ending
+    }
+    if (HostWindowExists()) {
+        log_.Append(text::Fixed("主程序[句柄:") + std::to_string(old) +
+                    text::Fixed("]仍在运行,不接受新启动的主程序句柄:") + std::to_string(handle));
+        return false;
+    }
+    log_.Append(text::Fixed("主程序[句柄:") + std::to_string(old) +
+                text::Fixed("]已不存在,改用新启动的主程序句柄:") + std::to_string(handle));
+    SetHostHandle(handle);
+    SetHostGone(false);
+    PostStartupAnnouncement();
+    owner_.HostReplaced();
+    return true;
 }
 
 void HostLink::PostStartupAnnouncement() {

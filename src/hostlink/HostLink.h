@@ -40,9 +40,15 @@ public:
     // "The host window exists"; false while HostHandle is 0.
     bool HostWindowExists() const;
 
+    // A second start hands over the handle of a restarted host. Adopted only when the host
+    // window no longer exists (the close decision's test): the new host then gets the start-up
+    // announcement and the owner gives it the request that waits. Refused while the host lives.
+    // Each outcome is one work-log line; true when adopted.
+    bool HandOver(unsigned handle);
+
     // HostHandle: the host's window; 0 means no host known.
     unsigned HostHandle() const { return hostHandle_; }
-    void SetHostHandle(unsigned handle) { hostHandle_ = handle; }
+    void SetHostHandle(unsigned handle);
     // HostGone: the host window was found gone, or the host announced that it closes.
     bool HostGone() const { return hostGone_; }
     void SetHostGone(bool gone) { hostGone_ = gone; }
@@ -54,6 +60,7 @@ public:
 private:
     void HandleOrReply(std::int32_t code);
     void HostCloses();
+    void ReportIfGone(unsigned handle);
 
     WorkLog& log_;
     HostLinkOwner& owner_;
@@ -63,6 +70,7 @@ private:
     unsigned hostHandle_ = 0;
     bool hostGone_ = false;
     bool hostClosing_ = false;
+    bool goneReported_ = false; // the vanished host has been logged once
 };
 
 } // namespace hostlink

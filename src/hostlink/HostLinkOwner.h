@@ -16,6 +16,11 @@ public:
     // Runs the close decision directly (no waiting for the host window first). After the host's
     // closing message it always allows closing: the implementation then ends the program.
     virtual void RunCloseDecision() = 0;
+    // A restarted host's handle has been adopted: the request with the host, if any, goes to
+    // the new host (its request file written again, the host notified).
+    virtual void HostReplaced() = 0;
+    // HostHandle has changed.
+    virtual void HostHandleChanged(unsigned /*handle*/) {}
 };
 
 } // namespace hostlink

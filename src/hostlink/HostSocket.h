@@ -4,12 +4,16 @@
 #pragma once
 
 #include "hostlink/HostProtocol.h"
+#include "hostlink/LocalSocket.h"
 
 #include <optional>
 #include <string>
-#include <sys/types.h>
+#include <string_view>
 
 namespace hostlink {
+
+// Every host window's socket name begins so; no other socket of the runtime directory does.
+inline constexpr std::string_view kWindowPrefix = "win-";
 
 std::string WindowPath(const std::string& runtimeDir, unsigned handle);
 
@@ -55,9 +59,7 @@ private:
     int fd_ = -1;
     unsigned handle_ = 0;
     std::string runtimeDir_;
-    std::string path_;
-    ino_t inode_ = 0;
-    dev_t device_ = 0;
+    BoundFile bound_;
 };
 
 } // namespace hostlink

@@ -1,6 +1,7 @@
 #include "hostlink/HostStream.h"
 
 #include "hostlink/HostSocket.h"
+#include "hostlink/LocalSocket.h"
 #include "hostlink/SocketAddress_unix.h"
 #include "text/SystemReason.h"
 

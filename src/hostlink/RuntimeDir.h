@@ -13,14 +13,19 @@ std::string RuntimeDirPath();
 struct RuntimeDirResult {
     bool ok = false;
     std::string path;
-    std::string reason; // when refused: one work-log line (GBK) that says why
+    // When refused (GBK): what is wrong, with the path, and what the operator can do about it.
+    std::string reason;
+    std::string remedy;
 };
 
-// Creates the directory with mode 0700 when it is missing. Refuses it when it is not a
-// directory (a symbolic link included), belongs to another user or is open to group or others.
+// Creates the directory with mode 0700 when it is missing. Refuses it when it is a symbolic
+// link or no directory, belongs to another user or is open to group or others.
 RuntimeDirResult PrepareRuntimeDir(const std::string& path);
 inline RuntimeDirResult PrepareRuntimeDir() {
     return PrepareRuntimeDir(RuntimeDirPath());
 }
+
+// The operator's message when the relay cannot run for a refused directory or lock (GBK).
+std::string CannotRunMessage(const std::string& reason, const std::string& remedy);
 
 } // namespace hostlink

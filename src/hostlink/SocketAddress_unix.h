@@ -1,4 +1,4 @@
-// Socket files in the runtime directory.
+// The address of a socket file in the runtime directory, for the datagram and the stream calls.
 #pragma once
 
 #include <cstring>
@@ -18,8 +18,5 @@ inline bool MakeAddress(const std::string& path, sockaddr_un& addr) {
     std::memcpy(addr.sun_path, path.data(), path.size());
     return true;
 }
-
-// A socket file with no socket left behind it (its process ended without removing it).
-bool IsStaleSocket(const std::string& path);
 
 } // namespace hostlink

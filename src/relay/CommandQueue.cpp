@@ -46,6 +46,19 @@ void CommandQueue::CompleteHead() {
         return;
     }
     log_.Append(text::Fixed("命令缓存中仍然有命令等待处理.处理下一命令."));
+    HandOverHead();
+}
+
+void CommandQueue::HandHeadToNewHost() {
+    if (entries_.empty()) {
+        return;
+    }
+    retry_.Stop();
+    log_.Append(text::Fixed("命令缓存中有命令等待处理,交给新的主程序处理."));
+    HandOverHead();
+}
+
+void CommandQueue::HandOverHead() {
     try {
         HandOver(entries_.front());
     } catch (const text::FileError& e) {

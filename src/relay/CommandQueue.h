@@ -16,8 +16,8 @@ namespace relay {
 
 struct CommandEntry {
     int Operation = 0;
-    std::string Address;   // AddressHex
-    std::string Handheld;  // HandheldDec
+    std::string Address;  // AddressHex
+    std::string Handheld; // HandheldDec
     std::string Data;
     std::string Time; // TimeHex
     // Tells entries apart, so that a reply-ready message is matched to the request that was
@@ -45,6 +45,10 @@ public:
     // handing it over is logged; that entry stays at the head, tried again like a new one.
     void CompleteHead();
 
+    // The host has been replaced (a restarted host): the head's request file is written again
+    // and the new host notified, so that the queue flows again. Errors as in CompleteHead.
+    void HandHeadToNewHost();
+
     bool Empty() const { return entries_.empty(); }
     std::size_t Size() const { return entries_.size(); }
     // Only while not Empty().
@@ -57,6 +61,7 @@ public:
 
 private:
     void HandOver(const CommandEntry& entry);
+    void HandOverHead();
     void RetryLater();
     void Retry();
 

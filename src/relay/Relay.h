@@ -51,6 +51,9 @@ public:
     // The whole reply step, called as the message arrives (it waits the 20 ms itself).
     void ReplyReady() { replies_.ReplyReady(); }
 
+    // A restarted host's handle has been adopted: the request with the host goes to it.
+    void HostReplaced() { queue_.HandHeadToNewHost(); }
+
     // Who hears of each request's acceptance or refusal.
     void SetRequestEvents(RequestEvents* events) { decoder_.SetEvents(events); }
 

@@ -7,18 +7,21 @@
 #include "support/Instance.h"
 #include "support/Leftovers.h"
 #include "support/WaitUntil.h"
+#include "support/XSession.h"
 #include "text/Files.h"
 #include "text/Gbk.h"
 
 #include <algorithm>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <iostream>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -211,8 +214,9 @@ TEST_F(RelayProcessTest, ASecondReplyReadyDuringTheFirstAnswersEachRequestOnce) 
     EXPECT_EQ(EndRelay(), 0);
 }
 
-TEST_F(RelayProcessTest, ASecondInstanceEndsSilently) {
-    StartAll({});
+// The second start hands its host's handle over; the relay refuses it while its own host lives.
+TEST_F(RelayProcessTest, ASecondInstanceEndsSilentlyAndTheRelayKeepsItsLivingHost) {
+    StartAll({"--reply", "好\\n"});
     BaseSim second(
         {"--runtime-dir", inst->RuntimeDir(), "--exchange", inst->Exchange(), "--", inst->Relay()},
         BaseSim::BuiltProgram("dcrelay-hostsim"));
@@ -221,6 +225,11 @@ TEST_F(RelayProcessTest, ASecondInstanceEndsSilently) {
     EXPECT_EQ(second.WaitExit(5s), 0);
     EXPECT_FALSE(
         second.WaitFor([](const SimLine& l) { return l.Str("kind") == "announcement"; }, 10ms));
+    EXPECT_TRUE(
+        WaitForLogLine("]仍在运行,不接受新启动的主程序句柄:" + std::to_string(second.Pid()), 5s));
+    base->Send("req 5 KT 01");
+    ASSERT_TRUE(Reply());
+    EXPECT_TRUE(host->WaitForEvent("answered", 1s)) << "the first host still answers";
     EXPECT_EQ(EndRelay(), 0);
 }
 
@@ -565,4 +574,173 @@ TEST_F(RelayProcessTest, AStreamHostsEndLeavesTheRelayRunning) {
     EXPECT_FALSE(WaitForLogLine("收到窗口关闭信息", 100ms));
     ::kill(relay, SIGTERM);
     EXPECT_TRUE(testsupport::WaitUntil([&] { return !text::FileExists(relayWindow); }, 5000));
+}
+
+namespace {
+
+// Lines of the work log that contain `part` (UTF-8).
+std::size_t CountLogLines(const std::string& log, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = log.find(part); at != std::string::npos; at = log.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+} // namespace
+
+// A host killed without its closing message, then started again: its new relay hands the new
+// handle to the running one, which gives the new host every waiting request, each once.
+TEST_F(RelayProcessTest, AHostKilledAndStartedAgainGetsEveryWaitingRequestOnce) {
+    testsupport::OrphanCatcher orphans;
+    StartAll({"--no-reply"});
+    const auto relay = static_cast<pid_t>(host->Seen().front().Int("relay_pid"));
+    const pid_t dead = host->Pid();
+    orphans.Watch(relay);
+    ::kill(dead, SIGKILL);
+    ASSERT_EQ(host->WaitExit(5s), 128 + SIGKILL);
+    base->Send("req 5 KT 01");
+    base->Send("req 108 KT 02");
+    base->Send("req 5 HT 03");
+    ASSERT_TRUE(testsupport::WaitUntil(
+        [&] {
+            return CountLogLines(text::ReadFile(LogFile()).value_or(""), "已排入命令队列") == 2;
+        },
+        5000));
+    EXPECT_EQ(CountLogLines(text::ReadFile(LogFile()).value_or(""),
+                            "主程序窗口[句柄:" + std::to_string(dead) + "]已不存在"),
+              1u);
+
+    BaseSim again({"--runtime-dir", inst->RuntimeDir(), "--exchange", inst->Exchange(), "--stdin",
+                   "--stay", "--reply", "好\\n", "--", inst->Relay()},
+                  BaseSim::BuiltProgram("dcrelay-hostsim"));
+    again.SetReadyEvent("started");
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(again.Start());
+    std::vector<long long> answered;
+    while (answered.size() < 3) {
+        auto reply = Reply(std::chrono::duration_cast<std::chrono::milliseconds>(
+            start + 2s - std::chrono::steady_clock::now()));
+        if (!reply) {
+            break;
+        }
+        answered.push_back(reply->Int("handheld"));
+    }
+    EXPECT_EQ(answered, (std::vector<long long>{5, 108, 5})) << "within 2 s of the host's start";
+    EXPECT_FALSE(Reply(500ms)) << "answered twice";
+    auto announced =
+        again.WaitFor([](const SimLine& l) { return l.Str("kind") == "announcement"; }, 1s);
+    ASSERT_TRUE(announced);
+    EXPECT_EQ(announced->Int("first"), relay);
+    auto first = again.WaitForEvent("request", 1s);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->Str("header"), "KT   005") << "the head's request file written again";
+    EXPECT_TRUE(
+        WaitForLogLine("已不存在,改用新启动的主程序句柄:" + std::to_string(again.Pid()), 1s));
+
+    again.Send("close");
+    EXPECT_EQ(orphans.WaitExit(relay, 5s), 0);
+    again.CloseInput();
+    EXPECT_EQ(again.WaitExit(5s), 0) << "its own relay handed over and ended at once";
+}
+
+// A runtime directory the relay cannot trust: it does not run, and says why and what to do.
+TEST_F(RelayProcessTest, ARefusedRuntimeDirectoryStopsTheRelayWithTheReasonAndTheRemedy) {
+    inst = std::make_unique<Instance>();
+    struct Case {
+        std::string name;
+        std::function<void(const std::string&)> make;
+        std::string says;   // UTF-8, after "主程序通信目录[<path>]"
+        std::string remedy; // UTF-8
+        const char* face;
+    };
+    const std::string target = inst->RuntimeDir();
+    const Case cases[] = {
+        {"foreign",
+         [](const std::string& p) {
+             ::mkdir(p.c_str(), 0700);
+             [[maybe_unused]] int rc = ::chown(p.c_str(), 65534, 65534);
+         },
+         "属于其他用户(uid 65534)", "DCRELAY_RUNTIME_DIR", "headless"},
+        {"open",
+         [](const std::string& p) {
+             ::mkdir(p.c_str(), 0700);
+             ::chmod(p.c_str(), 0755);
+         },
+         "其他用户可以访问(权限 0755)", "请执行 chmod 700 " + inst->Dir() + "open", "headless"},
+        {"link",
+         [&](const std::string& p) {
+             [[maybe_unused]] int rc = ::symlink(target.c_str(), p.c_str());
+         },
+         "是符号链接,可能指向他人的目录", "请删除该链接(rm " + inst->Dir() + "link)", "window"},
+    };
+    testsupport::EnvGuard runtime("DCRELAY_RUNTIME_DIR");
+    testsupport::EnvGuard face("DCRELAY_FACE");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string dir = inst->Dir() + c.name;
+        c.make(dir);
+        runtime.Set(dir.c_str());
+        face.Set(c.face);
+        // Bounded: a relay that runs anyway is killed after 5 s.
+        FILE* out = ::popen(("timeout -s KILL 5 " + inst->Relay() + " 4321 2>&1").c_str(), "r");
+        std::string said;
+        char buffer[4096];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, out)) > 0;) {
+            said.append(buffer, n);
+        }
+        const int status = ::pclose(out);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+        EXPECT_NE(said.find("主程序通信目录[" + dir + "]" + c.says + ",程序不能运行。"),
+                  std::string::npos)
+            << said;
+        EXPECT_NE(said.find(c.remedy), std::string::npos) << said;
+        EXPECT_TRUE(std::filesystem::is_empty(dir)) << "no lock, no window";
+    }
+}
+
+namespace {
+
+// Session bus processes (dbus-launch, dbus-daemon) started from a program of this test: they
+// carry the test's runtime directory in their environment.
+int SessionBusesStartedWith(const std::string& runtimeDir) {
+    const std::string mark = "DCRELAY_RUNTIME_DIR=" + runtimeDir + std::string(1, '\0');
+    int found = 0;
+    for (const auto& e : std::filesystem::directory_iterator("/proc")) {
+        const std::string proc = e.path().string();
+        const std::string comm = text::ReadFile(proc + "/comm").value_or("");
+        if ((comm == "dbus-launch\n" || comm == "dbus-daemon\n") &&
+            text::ReadFile(proc + "/environ").value_or("").find(mark) != std::string::npos) {
+            ++found;
+        }
+    }
+    return found;
+}
+
+} // namespace
+
+// The X server dies under a relay with its window: Qt ends the program (status 1), and it takes
+// its window's socket and its lock file along; without a session bus it has started none.
+TEST_F(RelayProcessTest, ADisplayThatDiesTakesTheSocketAndTheLockAndLeavesNoSessionBus) {
+    testsupport::EnvGuard display("DISPLAY");
+    testsupport::EnvGuard platform("QT_QPA_PLATFORM");
+    testsupport::EnvGuard wayland("WAYLAND_DISPLAY");
+    testsupport::EnvGuard face("DCRELAY_FACE", "window");
+    testsupport::EnvGuard bus("DBUS_SESSION_BUS_ADDRESS", nullptr);
+    testsupport::EnvGuard xdg("XDG_RUNTIME_DIR", nullptr);
+    testsupport::XSession x;
+    ASSERT_TRUE(x.Start()) << x.Error();
+    StartAll({});
+    const std::string window = hostlink::WindowPath(
+        inst->RuntimeDir(), static_cast<unsigned>(host->Seen().front().Int("relay_pid")));
+    const std::string lock = inst->RuntimeDir() + "/无线点菜机管理1.lock";
+    ASSERT_TRUE(text::FileExists(window));
+    ASSERT_TRUE(text::FileExists(lock));
+    EXPECT_EQ(SessionBusesStartedWith(inst->RuntimeDir()), 0) << "a session bus was started";
+
+    x.KillServer();
+    EXPECT_EQ(host->WaitExit(10s), 1);
+    EXPECT_FALSE(text::FileExists(window));
+    EXPECT_FALSE(text::FileExists(lock));
+    EXPECT_EQ(SessionBusesStartedWith(inst->RuntimeDir()), 0) << "a session bus was left";
 }

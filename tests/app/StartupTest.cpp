@@ -1,6 +1,7 @@
 #include "app/Startup.h"
 #include "app/Face.h"
 #include "app/WorkLog.h"
+#include "support/Leftovers.h"
 #include "support/TempDir.h"
 
 #include <fstream>
@@ -128,4 +129,17 @@ TEST(Startup, AWindowWithoutAChosenPlatformFallsBackToHeadless) {
     const FaceChoice chosen = ChooseFace({"window", "offscreen", ":0", nullptr});
     EXPECT_EQ(chosen.platforms, "");
     EXPECT_FALSE(FellBackWithoutScreen(chosen, "offscreen"));
+}
+
+// A bus that is there is used; without one, no address of a known kind lets D-Bus start one.
+TEST(Startup, NoSessionBusIsStartedWhereNoneIsThere) {
+    testsupport::TempDir runtime;
+    EXPECT_EQ(NoBusAutolaunch(nullptr, nullptr), "disabled:");
+    EXPECT_EQ(NoBusAutolaunch("", runtime.path.c_str()), "disabled:");
+    EXPECT_FALSE(NoBusAutolaunch("unix:path=/run/user/0/bus", nullptr));
+    text::WriteFileAtomic(runtime.File("bus"), ""); // a file, not a bus
+    EXPECT_EQ(NoBusAutolaunch(nullptr, runtime.path.c_str()), "disabled:");
+    fs::remove(runtime.File("bus"));
+    ASSERT_TRUE(testsupport::LeaveStaleSocket(runtime.File("bus")));
+    EXPECT_FALSE(NoBusAutolaunch(nullptr, runtime.path.c_str()));
 }

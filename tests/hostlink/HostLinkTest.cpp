@@ -7,6 +7,7 @@
 #include "support/EventPump.h"
 #include "text/Gbk.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <stdexcept>
 #include <unistd.h>
@@ -35,7 +36,11 @@ public:
         }
     }
 
+    void HostReplaced() override { calls.push_back("HostReplaced"); }
+    void HostHandleChanged(unsigned handle) override { handles.push_back(handle); }
+
     std::vector<std::string> calls;
+    std::vector<unsigned> handles;
     std::function<void()> onClose;
     std::function<void()> onReply;
 };
@@ -228,6 +233,56 @@ TEST_F(HostLinkTest, AStreamHostTalksOnItsConnection) {
                                         "收到窗口关闭信息,主程序句柄置为:0",
                                         "主程序消息端点[" + rt.path + "/win-4244]的连接已断开"}));
     EXPECT_FALSE(link.HostWindowExists());
+}
+
+// A restarted host's handle from a second start: refused while the host lives, adopted once it
+// is gone, with the start-up announcement to the new host.
+TEST_F(HostLinkTest, AHandOverIsAdoptedOnlyWhenTheHostWindowIsGone) {
+    HostSocket host;
+    ASSERT_EQ(host.Open(rt.path, 4244), "");
+    HostSocket next;
+    ASSERT_EQ(next.Open(rt.path, 4245), "");
+    link.SetHostHandle(4244);
+    EXPECT_FALSE(link.HandOver(4245));
+    EXPECT_EQ(Utf8Lines(log), (std::vector<std::string>{
+                                  "主程序[句柄:4244]仍在运行,不接受新启动的主程序句柄:4245"}));
+    EXPECT_EQ(link.HostHandle(), 4244u);
+    EXPECT_TRUE(owner.calls.empty());
+    EXPECT_FALSE(next.Receive());
+
+    host.Close(); // killed: no closing message
+    log.Clear();
+    EXPECT_TRUE(link.HandOver(4245));
+    EXPECT_EQ(Utf8Lines(log),
+              (std::vector<std::string>{"主程序[句柄:4244]已不存在,改用新启动的主程序句柄:4245"}));
+    EXPECT_EQ(link.HostHandle(), 4245u);
+    EXPECT_EQ(owner.handles.back(), 4245u);
+    EXPECT_EQ(owner.calls, (std::vector<std::string>{"HostReplaced"}));
+    auto announcement = next.Receive();
+    ASSERT_TRUE(announcement);
+    EXPECT_EQ(announcement->first, own);
+    EXPECT_EQ(announcement->second, static_cast<std::int32_t>(own));
+}
+
+// The requests wait for a restarted host; the work log says so once, not for every request.
+TEST_F(HostLinkTest, ANotificationThatFindsTheHostGoneIsLoggedOnce) {
+    link.SetHostHandle(4246); // no such window
+    for (int i = 0; i < 3; ++i) {
+        link.NotifyHost();
+    }
+    const std::string gone = "主程序窗口[句柄:4246]已不存在,请求留在命令缓存中,等待主程序重新启动";
+    std::vector<std::string> lines = Utf8Lines(log);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), gone), 1) << ::testing::PrintToString(lines);
+    EXPECT_EQ(lines.size(), 7u);
+
+    HostSocket host;
+    ASSERT_EQ(host.Open(rt.path, 4246), "");
+    link.NotifyHost();
+    host.Close(); // back, then gone again: said again
+    log.Clear();
+    link.NotifyHost();
+    lines = Utf8Lines(log);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), gone), 1);
 }
 
 TEST(HostLinkWithoutEndpoint, LogsButPostsNothing) {

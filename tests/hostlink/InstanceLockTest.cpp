@@ -1,6 +1,9 @@
 #include "hostlink/InstanceLock.h"
 #include "HostlinkTestSupport.h"
+#include "hostlink/HostSocket.h"
 
+#include <cstdlib>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -40,4 +43,47 @@ TEST(InstanceLock, TakenOnceAndRefusedToASecondProcess) {
     InstanceLock broken;
     EXPECT_EQ(broken.TryAcquire(rt.path + "/missing"), InstanceLock::Result::Failed);
     EXPECT_FALSE(broken.Reason().empty());
+}
+
+// Qt ends the program through exit(1) when the display goes away: the lock file and the window's
+// socket go with the process all the same, but a forked child's exit leaves its parent's alone.
+TEST(InstanceLock, TheFileAndTheWindowGoWithTheirProcessAlsoThroughExit) {
+    TempRuntime rt;
+    const std::string lockFile = rt.path + "/" + kInstanceLockFile;
+    {
+        InstanceLock lock;
+        ASSERT_EQ(lock.TryAcquire(rt.path), InstanceLock::Result::Acquired);
+        lock.RecordHost(77);
+        EXPECT_EQ(RecordedHost(rt.path), 77u);
+    }
+    EXPECT_FALSE(std::filesystem::exists(lockFile)) << "removed on release";
+    EXPECT_FALSE(RecordedHost(rt.path));
+
+    pid_t child = ::fork();
+    if (child == 0) {
+        InstanceLock lock;
+        HostSocket window;
+        if (lock.TryAcquire(rt.path) != InstanceLock::Result::Acquired ||
+            !window.Open(rt.path, 9).empty()) {
+            ::_exit(2);
+        }
+        std::exit(1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+    EXPECT_FALSE(std::filesystem::exists(lockFile));
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(WindowPath(rt.path, 9))));
+
+    InstanceLock held;
+    ASSERT_EQ(held.TryAcquire(rt.path), InstanceLock::Result::Acquired);
+    HostSocket own;
+    ASSERT_EQ(own.Open(rt.path, 10), "");
+    child = ::fork();
+    if (child == 0) {
+        std::exit(0);
+    }
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(std::filesystem::exists(lockFile));
+    EXPECT_TRUE(WindowExists(rt.path, 10));
 }

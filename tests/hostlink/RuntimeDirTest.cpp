@@ -58,19 +58,22 @@ TEST(RuntimeDir, CreatedPrivateAndRefusedWhenOpenOrForeign) {
         std::string name;
         std::function<void(const std::string&)> make;
         std::string reasonPart; // UTF-8
+        std::string remedyPart; // UTF-8, the path follows when it ends in a blank or '('
     };
     const Case cases[] = {
         {"open", [](const std::string& p) { ::mkdir(p.c_str(), 0700), ::chmod(p.c_str(), 0755); },
-         "其他用户可以访问(权限 0755)"},
+         "其他用户可以访问(权限 0755)", "请执行 chmod 700 "},
         {"group", [](const std::string& p) { ::mkdir(p.c_str(), 0700), ::chmod(p.c_str(), 0710); },
-         "权限 0710"},
-        {"file", [](const std::string& p) { ::close(::creat(p.c_str(), 0600)); }, "不是目录"},
+         "其他用户可以访问(权限 0710)", "请执行 chmod 700 "},
+        {"file", [](const std::string& p) { ::close(::creat(p.c_str(), 0600)); }, "不是目录",
+         "请删除或移走该文件("},
         {"link",
          [&](const std::string& p) {
              [[maybe_unused]] int r = ::symlink(fresh.c_str(), p.c_str());
          },
-         "不是目录"},
-        {"missing/parent", [](const std::string&) {}, "无法创建 No such file or directory"},
+         "是符号链接", "请删除该链接(rm "},
+        {"missing/parent", [](const std::string&) {}, "无法创建:没有那个文件或目录",
+         "请检查其上级目录"},
     };
     for (const Case& c : cases) {
         const std::string path = base.path + "/" + c.name;
@@ -78,10 +81,11 @@ TEST(RuntimeDir, CreatedPrivateAndRefusedWhenOpenOrForeign) {
         RuntimeDirResult r = PrepareRuntimeDir(path);
         EXPECT_FALSE(r.ok) << c.name;
         const std::string reason = text::ToUtf8(r.reason);
-        EXPECT_NE(reason.find("主程序通信目录[" + path + "]不可用,不与主程序通信:"),
-                  std::string::npos)
-            << reason;
-        EXPECT_NE(reason.find(c.reasonPart), std::string::npos) << reason;
+        EXPECT_EQ(reason.find("主程序通信目录[" + path + "]" + c.reasonPart), 0u) << reason;
+        const std::string remedy = text::ToUtf8(r.remedy);
+        const bool pathFollows = c.remedyPart.back() == ' ' || c.remedyPart.back() == '(';
+        EXPECT_NE(remedy.find(c.remedyPart + (pathFollows ? path : "")), std::string::npos)
+            << remedy;
     }
 }
 
@@ -95,5 +99,6 @@ TEST(RuntimeDir, RefusedWhenItBelongsToAnotherUser) {
     ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
     RuntimeDirResult r = PrepareRuntimeDir(path);
     EXPECT_FALSE(r.ok);
-    EXPECT_NE(text::ToUtf8(r.reason).find("属于其他用户"), std::string::npos);
+    EXPECT_NE(text::ToUtf8(r.reason).find("属于其他用户(uid 65534)"), std::string::npos);
+    EXPECT_NE(text::ToUtf8(r.remedy).find("DCRELAY_RUNTIME_DIR"), std::string::npos);
 }

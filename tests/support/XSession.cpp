@@ -134,6 +134,14 @@ bool XSession::Start() {
     return true;
 }
 
+void XSession::KillServer() {
+    if (server_ > 0) {
+        kill(server_, SIGKILL);
+        waitpid(server_, nullptr, 0);
+        server_ = -1;
+    }
+}
+
 void XSession::StartClient(std::vector<std::string> args) {
     clients_.push_back(Spawn(std::move(args)));
 }

@@ -22,6 +22,9 @@ public:
     const std::string& Error() const { return error_; }
     const std::string& Display() const { return display_; }
 
+    // Kills the X server, as when the display goes away under its clients.
+    void KillServer();
+
     // Starts another X client (another program's window), ended with the session.
     void StartClient(std::vector<std::string> args);
     // Runs an X client tool on this display; its standard output.

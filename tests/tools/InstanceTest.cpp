@@ -7,12 +7,14 @@
 #include "baselink/SerialPlatform.h"
 #include "support/BaseSim.h"
 #include "support/Instance.h"
+#include "support/Leftovers.h"
 #include "support/TempDir.h"
 #include "text/Files.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <sys/stat.h>
@@ -183,8 +185,8 @@ TEST_F(InstanceCheckTest, BrokenInstallationsNameTheFaultAndItsRemedy) {
     ::chmod(inst.RuntimeDir().c_str(), 0755);
     run = RunCheck(inst.Dir());
     EXPECT_THAT(run.Line("runtime directory"),
-                HasSubstr("is open to others (mode 0755): the relay refuses it and has no host "
-                          "link. Fix: chmod 700 " +
+                HasSubstr("is open to others (mode 0755): the relay refuses it and does not "
+                          "run. Fix: chmod 700 " +
                           inst.RuntimeDir()));
 }
 
@@ -234,8 +236,24 @@ TEST_F(InstanceCheckTest, ARunningRelayIsLeftAlone) {
                                                              "by the running relay"));
     EXPECT_THAT(run.Line("base station 1 answer"), HasSubstr("skip"));
     EXPECT_FALSE(base->WaitForKind("query", 300ms)) << "the check sent a query";
-    host.Send("close");
-    EXPECT_EQ(host.WaitExit(10s), 0);
+    EXPECT_THAT(run.Line("host program"),
+                HasSubstr("ok    host program: the running relay's host (window " +
+                          std::to_string(host.Pid()) + ") is there"));
+
+    // The host killed without its closing message: the relay runs on with a dead handle.
+    testsupport::OrphanCatcher orphans;
+    const auto relay = static_cast<pid_t>(host.Seen().front().Int("relay_pid"));
+    orphans.Watch(relay);
+    ::kill(host.Pid(), SIGKILL);
+    ASSERT_EQ(host.WaitExit(5s), 128 + SIGKILL);
+    run = RunCheck(inst.Dir());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.Line("host program"),
+                HasSubstr("FAIL  host program: the running relay's host (window " +
+                          std::to_string(host.Pid()) + ") is gone"));
+    EXPECT_THAT(run.Line("host program"), HasSubstr("Fix: start the host program again"));
+    ::kill(relay, SIGTERM);
+    EXPECT_EQ(orphans.WaitExit(relay, 5s), 0);
 }
 
 } // namespace

@@ -24,6 +24,9 @@ const char kUsage[] =
     "  --handle-arg TEXT     pass TEXT as argument 1 instead of the handle\n"
     "  --no-handle-arg       start the relay without argument 1\n"
     "  --timeout S           end the relay after S seconds\n"
+    "  --stay                go on serving after the relay ends (a second start that handed\n"
+    "                        this host to the relay already running), until standard input\n"
+    "                        ends or a signal\n"
     "Every event is one JSON line on standard output; its \"t\" is the time in milliseconds\n"
     "since the simulator started.\n"
     "TEXT: UTF-8, written as GBK; escapes \\n (CR LF), \\r, \\t, \\\\, \\xHH (one byte).\n"
@@ -117,6 +120,8 @@ private:
                 o.noHandleArg = true;
             } else if (a == "--timeout") {
                 o.timeoutS = static_cast<int>(Number(a, Value(a), 1, 86400));
+            } else if (a == "--stay") {
+                o.stay = true;
             } else if (a == "--help" || a == "-h") {
                 return true;
             } else {

@@ -26,7 +26,8 @@ struct Options {
     bool readStdin = false;
     std::optional<std::string> handleArg;
     bool noHandleArg = false;
-    int timeoutS = 0;                 // 0: none
+    int timeoutS = 0;  // 0: none
+    bool stay = false; // goes on after the relay has ended, until standard input ends
     std::vector<std::string> command; // the relay and its own arguments
 };
 

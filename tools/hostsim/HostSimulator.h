@@ -14,7 +14,8 @@
 //   answered    seq, host_ms: from the notification to the reply-ready post
 //   unanswered  seq, reason: "no-reply" or "no rule"
 //   command     line;  echo: text;  error: message
-//   exit        status (the relay's exit code, or 128 + signal), signal when it was killed
+//   exit        status (the relay's exit code, or 128 + signal), signal when it was killed;
+//               the last line, except with --stay
 #pragma once
 
 #include "HostSimCommands.h"

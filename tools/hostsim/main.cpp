@@ -36,7 +36,11 @@ public:
     bool Post(unsigned window, const hostlink::HostMessage& m) override {
         return stream ? connection.Write(m) : socket.Post(window, m);
     }
-    void Signal(int signal) override { ::kill(relay, signal); }
+    void Signal(int signal) override {
+        if (relay > 0) { // not once it has been reaped
+            ::kill(relay, signal);
+        }
+    }
 
     bool stream = false;
     hostlink::HostSocket socket;     // the datagram window
@@ -184,14 +188,25 @@ int main(int argc, char** argv) {
     std::optional<RelayExit> exit;
     bool inputOpen = o.readStdin;
     std::string input;
-    while (!exit) {
+    for (;;) {
         ReceiveAll(host, sim);
-        if (StopSignalled(signals)) {
+        const bool stop = StopSignalled(signals);
+        if (stop && exit) {
+            break; // --stay after the relay has ended
+        }
+        if (stop) {
             sim.Stop(Now());
         }
         sim.Tick(Now());
-        if ((exit = ReapRelay(host.relay))) {
-            break;
+        if (!exit && (exit = ReapRelay(host.relay))) {
+            host.relay = -1;
+            if (!o.stay) {
+                break;
+            }
+            sim.RelayEnded(Now(), exit->status, exit->signal);
+        }
+        if (exit && !inputOpen) {
+            return exit->status;
         }
         // -1 descriptors are left out by poll: the listener and connection of the other carrier.
         pollfd fds[5] = {{signals, POLLIN, 0},
@@ -206,6 +221,9 @@ int main(int argc, char** argv) {
         if (inputOpen && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
             inputOpen = ReadInput(input, sim);
         }
+    }
+    if (exit && o.stay) {
+        return exit->status;
     }
     while (!exit) {
         ::kill(host.relay, SIGKILL);

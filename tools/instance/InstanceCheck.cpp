@@ -8,6 +8,8 @@
 #include "baselink/SerialPortList.h"
 #include "config/AppSettings.h"
 #include "config/HandheldRegistry.h"
+#include "hostlink/HostSocket.h"
+#include "hostlink/InstanceLock.h"
 #include "hostlink/RuntimeDir.h"
 #include "text/Files.h"
 #include "text/Gbk.h"
@@ -144,6 +146,30 @@ private:
                              ? std::string()
                              : ", installation " + relay_->programDir) +
                         "; serial ports are not opened while it runs");
+        CheckRelayHost();
+    }
+
+    // The running relay's host, as the relay records it beside its lock.
+    void CheckRelayHost() {
+        const std::string runtime = hostlink::RuntimeDirPath();
+        const std::optional<unsigned> host = hostlink::RecordedHost(runtime);
+        if (!host) {
+            report_.Add(Verdict::Skip, "host program", "the running relay records no host handle");
+        } else if (*host == 0) {
+            report_.Add(Verdict::Info, "host program",
+                        "the running relay knows no host (handle 0): requests wait until a host "
+                        "program announces itself");
+        } else if (hostlink::WindowExists(runtime, *host)) {
+            report_.Add(Verdict::Ok, "host program",
+                        "the running relay's host (window " + std::to_string(*host) + ") is there");
+        } else {
+            report_.Add(Verdict::Fail, "host program",
+                        "the running relay's host (window " + std::to_string(*host) +
+                            ") is gone: no request reaches a host, they wait in the relay's queue",
+                        "start the host program again: the relay it starts hands the new host to "
+                        "the running relay (pid " +
+                            std::to_string(relay_->pid) + "), which sends it the waiting requests");
+        }
     }
 
     // --- configuration -----------------------------------------------------------------
@@ -451,17 +477,17 @@ private:
         }
         if (!S_ISDIR(st.st_mode)) {
             report_.Add(Verdict::Fail, "runtime directory",
-                        shown + " is not a directory: the relay has no host link",
+                        shown + " is not a directory: the relay refuses it and does not run",
                         "remove it (rm " + path + ")");
         } else if (st.st_uid != ::geteuid()) {
             report_.Add(Verdict::Fail, "runtime directory",
-                        shown + " belongs to another user: the relay has no host link",
+                        shown + " belongs to another user: the relay refuses it and does not run",
                         "remove it, or set DCRELAY_RUNTIME_DIR for the host program and the "
                         "relay");
         } else if ((st.st_mode & 077) != 0) {
             report_.Add(Verdict::Fail, "runtime directory",
                         shown + " is open to others (mode " + OctalMode(st.st_mode) +
-                            "): the relay refuses it and has no host link",
+                            "): the relay refuses it and does not run",
                         "chmod 700 " + path);
         } else {
             report_.Add(Verdict::Ok, "runtime directory", shown + " is private (mode 0700)");

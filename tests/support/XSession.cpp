@@ -107,9 +107,11 @@ bool XSession::Start() {
         error_ = "pipe failed";
         return false;
     }
-    server_ = Spawn(
-        {"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", kScreen, "-nolisten", "tcp"},
-        fds[1]);
+    // -noreset: by default the server resets when its last client leaves, and a client that
+    // connects meanwhile is refused; the polls below connect and leave before jwm is up.
+    server_ = Spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", kScreen,
+                     "-nolisten", "tcp", "-noreset"},
+                    fds[1]);
     close(fds[1]);
     std::string number = ReadDisplayNumber(fds[0]);
     close(fds[0]);

@@ -71,11 +71,11 @@ WorkLogFileSettings LoadWorkLogFileSettings(const std::string& iniPath) {
 }
 
 std::vector<std::string> ExpiredLogFiles(const std::vector<std::string>& names, sys_days today,
-                                         int keepDays) {
+                                         int keepDays, const std::set<sys_days>& kept) {
     std::vector<std::string> expired;
     for (const std::string& name : names) {
         const auto day = DayOf(name);
-        if (day && (today - *day).count() >= keepDays) {
+        if (day && *day < today && (today - *day).count() >= keepDays && !kept.contains(*day)) {
             expired.push_back(name);
         }
     }
@@ -151,7 +151,8 @@ void WorkLogFile::NewDayIfDue() {
     }
     today_ = today;
     std::error_code error;
-    for (const std::string& name : ExpiredLogFiles(text::EntryNames(dir_), today, keepDays_)) {
+    for (const std::string& name :
+         ExpiredLogFiles(text::EntryNames(dir_), today, keepDays_, written_)) {
         fs::remove(dir_ + name, error);
     }
 }
@@ -184,6 +185,7 @@ bool WorkLogFile::OpenDay(sys_days day) {
         return false;
     }
     fileDay_ = day;
+    written_.insert(day);
     failed_ = false;
     return true;
 }

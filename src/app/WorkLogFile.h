@@ -2,7 +2,9 @@
 // per day in the program directory's logs/ ("dcrelay-20261209.log", GBK as the log is). A writer
 // thread does the file work, so a slow or failing disk never holds up the relay; a failure is
 // reported once and the lines are dropped until the next day. Files older than the configured
-// number of days are removed when a day begins.
+// number of days are removed when a day begins, except the files this process has written: a
+// wall clock that jumps ahead must not take the lines of the real day with it. A file dated
+// after today (the clock was set back) is left alone.
 #pragma once
 
 #include "app/WorkLog.h"
@@ -14,6 +16,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,9 +31,11 @@ struct WorkLogFileSettings {
 };
 WorkLogFileSettings LoadWorkLogFileSettings(const std::string& iniPath);
 
-// The names among `names` that are day files dated keepDays or more days before `today`.
+// The names among `names` that are day files dated keepDays or more days before `today`, but
+// never today's, a later day's or a day in `kept`.
 std::vector<std::string> ExpiredLogFiles(const std::vector<std::string>& names,
-                                         std::chrono::sys_days today, int keepDays);
+                                         std::chrono::sys_days today, int keepDays,
+                                         const std::set<std::chrono::sys_days>& kept = {});
 
 class WorkLogFile : public WorkLogListener {
 public:
@@ -76,6 +81,7 @@ private:
     // The writer thread's own state.
     std::FILE* file_ = nullptr;
     std::chrono::sys_days fileDay_{}, today_{};
+    std::set<std::chrono::sys_days> written_; // the days whose files this process has opened
     bool reported_ = false;
     std::chrono::sys_days failedDay_{};
     bool failed_ = false;

@@ -143,6 +143,35 @@ TEST(WorkLogFile, LinesGoToTheDaysFileAndOldFilesGoWhenTheDayBegins) {
     EXPECT_EQ(failures, 0);
 }
 
+// The wall clock jumps 30 days ahead and back: the day written before the jump keeps its lines,
+// and a file dated after the clock's day is not taken for an old one.
+TEST(WorkLogFile, AClockJumpLeavesTheWrittenDaysAndLaterDaysWhole) {
+    TempDir tmp;
+    const std::string logs = tmp.Dir() + "logs/";
+    std::filesystem::create_directories(logs);
+    Touch(logs + "dcrelay-20270118.log"); // dated 40 days ahead
+    system_clock::time_point now = Noon(Day(2026, 12, 9));
+    app::WorkLogFile file(logs, 30, nullptr, [&] { return now; });
+    file.LineAppended("before");
+    file.Flush();
+    const auto before = text::ReadFile(logs + "dcrelay-20261209.log");
+    ASSERT_TRUE(before);
+    EXPECT_TRUE(text::FileExists(logs + "dcrelay-20270118.log"));
+
+    now += days(30);
+    file.LineAppended("after");
+    file.Flush();
+    EXPECT_EQ(text::ReadFile(logs + "dcrelay-20261209.log"), before);
+    EXPECT_EQ(text::ReadFile(logs + "dcrelay-20270108.log"), "12:00:00.000 after\n");
+
+    now -= days(30);
+    file.LineAppended("again");
+    file.Flush();
+    EXPECT_TRUE(text::FileExists(logs + "dcrelay-20270108.log"));
+    EXPECT_TRUE(text::FileExists(logs + "dcrelay-20270118.log"));
+    EXPECT_EQ(text::ReadFile(logs + "dcrelay-20261209.log"), *before + "12:00:00.000 again\n");
+}
+
 TEST(WorkLogFile, AnUnwritableDirectoryIsReportedOnce) {
     TempDir tmp;
     Touch(tmp.Dir() + "logs"); // a file where the directory should be: nothing can be made there

@@ -1,6 +1,7 @@
 #include "HostSimulator.h"
 #include "HostlinkTestSupport.h"
 #include "baselink/xyTypeConv.h"
+#include "relay/ReplyFile.h"
 #include "support/BaseSim.h"
 #include "support/TempDir.h"
 #include "text/Files.h"
@@ -52,6 +53,21 @@ TEST(HostsimRules, ReplyHeaderNamesTheOperationAndTheHandheld) {
     EXPECT_EQ(*rules.BodyFor("DL"), "dl");
     EXPECT_EQ(*rules.BodyFor(""), "empty");
     EXPECT_EQ(*rules.BodyFor("KT"), "any");
+}
+
+// Without --handheld-field the simulator answers as a host does: every handheld reads OK, also
+// from number 100 on, where the three-digit copy of the request header would read NO.
+TEST(HostsimRules, TheDefaultRepliesReadOkForEveryHandheld) {
+    const Options defaults = ParseOptions({"--", "relay"}).options;
+    const std::pair<const char*, const char*> handhelds[] = {
+        {"005", "5"}, {"099", "99"}, {"108", "108"}, {"255", "255"}}; // header, HandheldDec
+    for (const auto& [header, decimal] : handhelds) {
+        const std::string request = std::string("DC   ") + header + "\r\n";
+        const relay::ReplyFile reply =
+            relay::ParseReplyFile(ComposeReply(request, "ok", defaults.field));
+        ASSERT_TRUE(reply.Recognised) << header;
+        EXPECT_TRUE(relay::ReplyStatusOk(reply.HandheldField, decimal)) << header;
+    }
 }
 
 TEST(HostsimCommands, VerbsReadTheirArguments) {
@@ -135,7 +151,7 @@ TEST_F(HostsimCore, AnswersAfterTheReplyDelayByTheRules) {
     sim->Tick(69.9);
     EXPECT_TRUE(posts.empty());
     sim->Tick(70);
-    EXPECT_EQ(*text::ReadFile(dir.File("R1.TXT")), "DL   005\r\nok\r\n");
+    EXPECT_EQ(*text::ReadFile(dir.File("R1.TXT")), "DL   \r\nok\r\n");
     EXPECT_EQ(posts, std::vector<std::string>{"99:4711,7"});
     EXPECT_EQ(Events("answered").at(0).Str("host_ms"), "50.000");
 
@@ -157,7 +173,7 @@ TEST_F(HostsimCore, CommandsWaitTheirTurnAndAnswerByHand) {
     sim->Received(30, {1, 1});
     EXPECT_EQ(Events("unanswered").at(0).Str("reason"), "no-reply");
     sim->Tick(30);
-    EXPECT_EQ(*text::ReadFile(dir.File("R1.TXT")), text::ToGbk("DL   005\r\n手动\r\n"));
+    EXPECT_EQ(*text::ReadFile(dir.File("R1.TXT")), text::ToGbk("DL   \r\n手动\r\n"));
     sim->Tick(39);
     EXPECT_TRUE(Events("echo").empty());
     sim->Tick(40);
@@ -237,13 +253,13 @@ TEST_F(Hostsim, AnswersANotifiedRequestFromItsRules) {
                   "\"DL\",\"header\":\"DL   005\",\"size\":" + std::to_string(request.size()) +
                   ",\"text\":\"DL   005\\r\\n0000000005 张三 12345678 \\r\\n\",\"hex\":\"" +
                   HexCodec::BytesToHex(request) + "\"}");
-    EXPECT_EQ(Events("reply").at(0).Str("text"), "DL   005\r\n欢迎\r\n第二行\r\n");
+    EXPECT_EQ(Events("reply").at(0).Str("text"), "DL   \r\n欢迎\r\n第二行\r\n");
     const SimLine post = Events("post").at(0);
     EXPECT_EQ(post.Str("to") + " " + post.Str("second") + " " + post.Str("sent"), pid + " 7 true");
     EXPECT_TRUE(Events("answered").at(0).Has("host_ms"));
     EXPECT_EQ(sim->Seen().back().Text().substr(sim->Seen().back().Text().find(",\"event\"")),
               ",\"event\":\"exit\",\"status\":3}");
-    EXPECT_EQ(*text::ReadFile(ex + "/fake-got.txt"), text::ToGbk("DL   005\r\n欢迎\r\n第二行\r\n"));
+    EXPECT_EQ(*text::ReadFile(ex + "/fake-got.txt"), text::ToGbk("DL   \r\n欢迎\r\n第二行\r\n"));
 }
 
 TEST_F(Hostsim, ScriptPostsCodesAtChosenMomentsAndNoReplyNeverAnswers) {
@@ -266,6 +282,6 @@ TEST_F(Hostsim, ReadsCommandsFromStandardInput) {
                   {"wait-announce", "wait-notify", "answer 手动", "post 16"}),
               4);
     EXPECT_EQ(Events("started").at(0).Str("handle"), "4711");
-    EXPECT_EQ(Events("reply").at(0).Str("text"), "DL   005\r\n手动\r\n");
+    EXPECT_EQ(Events("reply").at(0).Str("text"), "DL   \r\n手动\r\n");
     EXPECT_EQ(Log(), "4711 1\n4711 16\n");
 }

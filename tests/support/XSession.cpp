@@ -26,6 +26,7 @@ constexpr const char* kJwmConfig = R"(<?xml version="1.0"?>
 )";
 constexpr const char* kScreen = "1280x800x24";
 constexpr const char* kTrayGeometry = "1280x32+0+768";
+constexpr int kStartMs = 30000; // a bound for the server and jwm that holds on a busy machine
 
 pid_t Spawn(std::vector<std::string> args, int keepFd = -1) {
     pid_t pid = fork();
@@ -67,7 +68,7 @@ void End(pid_t& pid) {
 std::string ReadDisplayNumber(int fd) {
     std::string number;
     pollfd p{fd, POLLIN, 0};
-    while (number.find('\n') == std::string::npos && poll(&p, 1, 10000) > 0) {
+    while (number.find('\n') == std::string::npos && poll(&p, 1, kStartMs) > 0) {
         char buf[32];
         ssize_t n = read(fd, buf, sizeof buf);
         if (n <= 0) {
@@ -106,9 +107,11 @@ bool XSession::Start() {
         error_ = "pipe failed";
         return false;
     }
-    server_ = Spawn(
-        {"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", kScreen, "-nolisten", "tcp"},
-        fds[1]);
+    // -noreset: by default the server resets when its last client leaves, and a client that
+    // connects meanwhile is refused; the polls below connect and leave before jwm is up.
+    server_ = Spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", kScreen,
+                     "-nolisten", "tcp", "-noreset"},
+                    fds[1]);
     close(fds[1]);
     std::string number = ReadDisplayNumber(fds[0]);
     close(fds[0]);
@@ -127,8 +130,13 @@ bool XSession::Start() {
     manager_ = Spawn({"jwm", "-f", dir_ + "/jwmrc"});
     if (!WaitUntil(
             [&] { return Tool("xwininfo -root -tree").find(kTrayGeometry) != std::string::npos; },
-            10000)) {
-        error_ = "jwm's tray did not appear (is the jwm package installed?)";
+            kStartMs)) {
+        const bool ended = waitpid(manager_, nullptr, WNOHANG) == manager_;
+        if (ended) {
+            manager_ = -1; // reaped: nothing to end
+        }
+        error_ = std::string("jwm's tray did not appear (is the jwm package installed?); jwm ") +
+                 (ended ? "ended" : "runs") + "; windows:\n" + Tool("xwininfo -root -tree");
         return false;
     }
     return true;

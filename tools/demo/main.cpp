@@ -1,7 +1,10 @@
 // dcrelay-demo: one scripted restaurant service on a fresh installation, with a simulated base
 // station and a simulated host, checked step by step. Exit status 0 only when every step held.
 //
-//   dcrelay-demo --bin BUILD/bin --source SOURCE_DIR --dir INSTANCE_DIR
+//   dcrelay-demo --bin BUILD/bin --source SOURCE_DIR --dir INSTANCE_DIR [--host-arg ARG]...
+//
+// --host-arg passes one more option to the host simulator (--handheld-field copy, say), to see
+// the service checked against another host's answers.
 #include "baselink/xyTypeConv.h"
 #include "support/BaseSim.h"
 #include "text/Files.h"
@@ -25,6 +28,7 @@ namespace {
 
 struct Options {
     std::string bin, source, dir;
+    std::vector<std::string> hostArgs;
 };
 
 int failures = 0;
@@ -70,10 +74,15 @@ Options Parse(int argc, char** argv) {
     Options o;
     for (int i = 1; i + 1 < argc; i += 2) {
         std::string a = argv[i];
+        if (a == "--host-arg") {
+            o.hostArgs.push_back(argv[i + 1]);
+            continue;
+        }
         (a == "--bin" ? o.bin : a == "--source" ? o.source : o.dir) = argv[i + 1];
     }
     if (o.bin.empty() || o.source.empty() || o.dir.empty()) {
-        std::fprintf(stderr, "usage: dcrelay-demo --bin DIR --source DIR --dir DIR\n");
+        std::fprintf(stderr,
+                     "usage: dcrelay-demo --bin DIR --source DIR --dir DIR [--host-arg ARG]...\n");
         std::exit(2);
     }
     o.dir = fs::absolute(o.dir).string();
@@ -100,10 +109,13 @@ int main(int argc, char** argv) {
                   "--notice-delay", "300"},
                  o.bin + "/dcrelay-basesim");
     Step(base.Start(), "base-station simulator on ports/COM1", base.DevicePath());
-    BaseSim host({"--runtime-dir", o.dir + "/rt", "--exchange", o.dir + "/", "--stdin",
-                  "--reply-for", "DL=欢迎光临\\n", "--reply-for", "DC=下单成功,共2项\\n", "--reply",
-                  "好的\\n", "--", o.dir + "/dcrelay"},
-                 o.bin + "/dcrelay-hostsim");
+    std::vector<std::string> hostArgs{"--runtime-dir", o.dir + "/rt", "--exchange", o.dir + "/",
+                                      "--stdin"};
+    hostArgs.insert(hostArgs.end(), {"--reply-for", "DL=欢迎光临\\n", "--reply-for",
+                                     "DC=下单成功,共2项\\n", "--reply", "好的\\n"});
+    hostArgs.insert(hostArgs.end(), o.hostArgs.begin(), o.hostArgs.end());
+    hostArgs.insert(hostArgs.end(), {"--", o.dir + "/dcrelay"});
+    BaseSim host(hostArgs, o.bin + "/dcrelay-hostsim");
     host.SetReadyEvent("started");
     Step(host.Start(), "host simulator started the relay");
     Step(host.WaitFor([](const SimLine& l) { return l.Str("kind") == "announcement"; }, 5s)
@@ -111,14 +123,29 @@ int main(int argc, char** argv) {
          "the relay announced itself to the host");
     Step(base.WaitForKind("query", 5s).has_value(), "the relay queried base station 1");
 
-    auto reply = [&] { return base.WaitForKind("reply", 8s); };
+    // Every answer is looked at: the handheld and the status must be the ones the service
+    // expects (the host's answers OK, the relay's own refusals NO).
+    int answers = 0;
+    auto reply = [&](long long handheld, const std::string& status) {
+        auto r = base.WaitForKind("reply", 8s);
+        if (r) {
+            ++answers;
+            if (r->Int("handheld") != handheld || r->Str("status") != status) {
+                Step(false, "an answer the service does not expect",
+                     "handheld " + r->Str("handheld") + " reads " + r->Str("status") + " (" +
+                         r->Str("text") + "), expected handheld " + std::to_string(handheld) +
+                         " reading " + status);
+            }
+        }
+        return r;
+    };
     auto request = [&] { return host.WaitForEvent("request", 8s); };
 
     base.Send("req 5 DL t=120000000000 CNS0090008000 999     ");
     auto req = request();
     Step(req && req->Str("mnemonic") == "DL", "handheld 5 logs in: DL record with the host",
          req ? req->Str("header") : "no request");
-    auto r = reply();
+    auto r = reply(5, "OK");
     Step(r && r->Str("text") == "欢迎光临" && r->Str("status") == "OK" && r->Bool("ok"),
          "handheld 5 gets the host's answer", r ? r->Str("text") : "no reply");
 
@@ -134,20 +161,20 @@ int main(int argc, char** argv) {
     req = request();
     Step(req && req->Str("hex") == HexCodec::BytesToHex(record),
          "an order of two items from handheld 108", "the host reads the exact DC record");
-    r = reply();
+    r = reply(108, "OK");
     Step(r && r->Int("handheld") == 108 && r->Str("text") == "下单成功,共2项",
          "handheld 108 gets the host's answer", r ? r->Str("text") : "no reply");
 
     base.Send("req 9 KT 01");
-    r = reply();
+    r = reply(9, "NO");
     Step(r && r->Str("status") == "NO" &&
              r->Str("text") == "编号为：009的手持机未在02号基站注册，请重新注册。",
          "unregistered handheld 9 is refused", r ? r->Str("text") : "no reply");
 
     base.Send("req 5 KT 01");
     base.Send("req 108 KT 02");
-    auto first = reply();
-    auto second = reply();
+    auto first = reply(5, "OK");
+    auto second = reply(108, "OK");
     Step(first && second && first->Int("handheld") == 5 && second->Int("handheld") == 108,
          "two quick requests are queued and answered in order");
 
@@ -182,7 +209,13 @@ int main(int argc, char** argv) {
     int status = host.WaitExit(10s);
     Step(status == 0, "the host closes the relay; it ends with status 0",
          "status " + std::to_string(status));
+    while (base.Next(300ms)) { // what the station received after the last step
+    }
     base.Stop();
+    const auto received = std::count_if(base.Seen().begin(), base.Seen().end(),
+                                        [](const SimLine& l) { return l.Kind() == "reply"; });
+    Step(received == answers, "every answer the station received was expected",
+         std::to_string(received) + " received, " + std::to_string(answers) + " expected");
 
     std::size_t lines = 0;
     std::error_code error;

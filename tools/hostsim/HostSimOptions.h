@@ -20,7 +20,7 @@ struct Options {
     ReplyRules rules;
     std::int32_t readyCode = 1;
     int replyDelayMs = 0;
-    HandheldField field = HandheldField::Copy;
+    HandheldField field = HandheldField::None; // an empty field: the handheld reads OK
     bool noReply = false;
     std::string script;
     bool readStdin = false;

@@ -29,11 +29,12 @@ RequestHeader ParseRequestHeader(std::string_view requestFile);
 // The operation name that answers a request mnemonic (the names equal the mnemonics except one).
 std::string ReplyName(const std::string& mnemonic);
 
-// What the reply header carries as the handheld field.
+// What the reply header carries as the handheld field, and so the status the handheld reads:
+// NO when the field is the handheld's plain number.
 enum class HandheldField {
-    Copy,  // the number as the request header has it ("005")
-    Plain, // without leading zeros ("5")
-    None,  // nothing
+    Copy,  // the number as the request header has it ("005" reads OK, "108" reads NO)
+    Plain, // without leading zeros ("5"): a refusal
+    None,  // nothing: OK, as a host answers
 };
 bool ParseHandheldField(std::string_view text, HandheldField& field);
 

@@ -224,6 +224,18 @@ std::string MainController::ListItemDetail(int item) const {
     return DetailOf(handheldPanel_.ListHandheld(item));
 }
 
+RelayStatus MainController::Status() const {
+    RelayStatus status;
+    for (std::size_t i = 0; i < 4; ++i) {
+        const std::string& channel = scan_.ChannelText[i];
+        status.stationsAnswering += !channel.empty() && channel != text::Fixed("基站未连接");
+        status.stationsConfigured += !text::Trim(settings_.PortName[i]).empty();
+    }
+    status.hostPresent = !hostLink_.HostGone() && hostLink_.HostWindowExists();
+    status.requestsWaiting = relay_.Queue().Size();
+    return status;
+}
+
 std::string
 MainController::DetailOf(const std::optional<std::pair<std::string, std::string>>& handheld) const {
     return handheld ? ActivityDetail(recorder_.ActivityOf(text::Trim(handheld->first),

@@ -51,6 +51,7 @@ constexpr int kListIconSize = 32;
 constexpr int kLogFlushMs = 200;    // work-log lines reach the text area in batches this often
 constexpr int kFocusSettleMs = 250; // a focus lost for less than this keeps the window up
 constexpr int kBringUpMs = 500;     // a focus lost this soon after bringing the window up
+constexpr int kStatusMs = 1000;     // the tray's tip follows the relay's state this often
 
 QString U(const char* utf8) {
     return QString::fromUtf8(utf8);
@@ -117,6 +118,7 @@ app::MainController& TForm1::CreateController(const std::string& programDir,
                                                         runtimeRefusal, pacing);
     commands_ = controller_.get();
     state_ = controller_.get();
+    ShowStatus();
     return *controller_;
 }
 
@@ -274,6 +276,8 @@ void TForm1::BuildTray() {
     connect(N1, &QAction::triggered, this, [this] { commands_->ShowFromTray(); });
     TrayIcon1 = new TTrayIcon(this);
     TrayIcon1->SetIcon(ProgramIcon());
+    TrayIcon1->SetMenu(PopupMenu1);
+    TrayIcon1->SetToolTip(FromGbk(app::WindowCaption()));
     TrayIcon1->OnDblClick = [this](TTrayIcon*) { commands_->ShowFromTray(); };
     TrayIcon1->OnRightClick = [this](TTrayIcon*, Qt::MouseButton, Qt::KeyboardModifiers, int x,
                                      int y) { PopupMenu1->popup(QPoint(x, y)); };
@@ -283,6 +287,22 @@ void TForm1::BuildTray() {
         }
     };
     TrayIcon1->SetActive(true);
+    tim_Status = new QTimer(this);
+    tim_Status->setInterval(kStatusMs);
+    connect(tim_Status, &QTimer::timeout, this, &TForm1::ShowStatus);
+    tim_Status->start();
+}
+
+// The tray's tip: the program's name and the relay's state in one line. Set only when it
+// changed, since a StatusNotifierItem host is told of every change.
+void TForm1::ShowStatus() {
+    if (state_ == nullptr) {
+        return;
+    }
+    const QString tip = FromGbk(app::TrayToolTip(state_->Status()));
+    if (tip.left(TTrayIcon::kMaxToolTip) != TrayIcon1->ToolTip()) {
+        TrayIcon1->SetToolTip(tip);
+    }
 }
 
 void TForm1::ConnectCommands() {

@@ -96,6 +96,7 @@ public:
     TTrayIcon* TrayIcon1;
     QMenu* PopupMenu1; // "显示窗口"
     QAction* N1;
+    QTimer* tim_Status; // the tray's tip follows the relay's state
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -109,6 +110,7 @@ private:
     QWidget* BuildDownloadPage();
     QWidget* BuildDataPage();
     void BuildTray();
+    void ShowStatus();
     void ConnectCommands();
     void PlaceOnScreen();
 

@@ -286,7 +286,8 @@ TEST_F(MainWindow, TrayDoubleClickAndMenuEntryShowTheWindowASingleClickDoesNot) 
     Open(false);
     QSystemTrayIcon& tray = form->TrayIcon1->PlatformIcon();
     EXPECT_TRUE(form->TrayIcon1->Active());
-    EXPECT_TRUE(form->TrayIcon1->ToolTip().isEmpty());
+    EXPECT_TRUE(form->TrayIcon1->ToolTip().startsWith(U("无线点菜机管理：")));
+    EXPECT_FALSE(form->TrayIcon1->StatusNotifier()) << "offscreen: no notification area";
     emit tray.activated(QSystemTrayIcon::Trigger);
     EXPECT_FALSE(Shown());
     emit tray.activated(QSystemTrayIcon::DoubleClick);
@@ -298,6 +299,25 @@ TEST_F(MainWindow, TrayDoubleClickAndMenuEntryShowTheWindowASingleClickDoesNot) 
     EXPECT_TRUE(Shown());
     form->TrayIcon1->EndSession(); // the desktop session ends: the program ends with it
     EXPECT_TRUE(app::ProgramEnding());
+}
+
+// The tip follows the stations answering, the host's presence and the requests waiting.
+TEST_F(MainWindow, TheTraysTipNamesTheProgramAndTheRelaysState) {
+    Open();
+    auto tipIs = [&](const char* tip) {
+        return PumpUntil([&] { return form->TrayIcon1->ToolTip() == U(tip); }, 3s);
+    };
+    EXPECT_TRUE(tipIs("无线点菜机管理：基站应答 1/1，主机未连接，待答请求 0"))
+        << form->TrayIcon1->ToolTip().toStdString();
+    hostlink::HostSocket hostWindow;
+    ASSERT_EQ(hostWindow.Open(inst->RuntimeDir(), 777), "");
+    controller->StartForHost("777");
+    sim->Send("req 5 DL CNS0090008000 999     ");
+    EXPECT_TRUE(tipIs("无线点菜机管理：基站应答 1/1，主机在线，待答请求 1"))
+        << form->TrayIcon1->ToolTip().toStdString();
+    hostWindow.Close();
+    EXPECT_TRUE(tipIs("无线点菜机管理：基站应答 1/1，主机未连接，待答请求 1"))
+        << form->TrayIcon1->ToolTip().toStdString();
 }
 
 TEST_F(MainWindow, ASecondReadyNoticeOpensASecondPromptOnTopOfTheFirst) {

@@ -59,7 +59,7 @@ MainController::MainController(const std::string& programDir, const Markers& mar
       scan_(settings_, portCombo_, ports_, ports_.Sender(), log_, handheldPanel_, waits_),
       handheldPanel_(view_, settings_, scan_.ChannelText), hostLink_(log_, *this, &endpoint_),
       relay_({settings_, registry_, log_, recorder_, handheldPanel_, hostLink_, waits_, retry_}),
-      hideRule_(view_), downloadPage_(view_, hideRule_),
+      hideRule_(view_), downloadPage_(view_, hideRule_, settings_.MenuDir, pacing),
       download_(ports_, downloadPage_, settings_.MenuDir, markers_.DebugLogging, log_, waits_,
                 pacing) {
     log_.AddListener(&stderrLog_);

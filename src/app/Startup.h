@@ -22,7 +22,7 @@ enum class RunMode { StandaloneDebug, StartedByHost, Neither };
 RunMode ChooseRunMode(const Markers& markers, int argumentCount);
 
 // The host handle given as argument 1: a decimal integer, no blanks. Throws std::invalid_argument
-// with the message "'<text>' is not a valid integer value" when it is not one.
+// with a message for the operator (GBK) when it is not one.
 unsigned ParseHostHandle(const std::string& argument);
 
 // The fixed handle of standalone debug mode; it belongs to no real window.

@@ -63,6 +63,7 @@ public:
     void HandheldViewChanged() override;
     void SetCycleLabel(const std::string& text) override;
     void SetProgress(int position, int maximum) override;
+    void SetProgressText(const std::string& text) override;
     bool AskDownloadPrompt() override;
     void OpenParameterDialog(const std::string& programDir) override;
     void OpenBaseStationDialog(const std::vector<std::string>& names,

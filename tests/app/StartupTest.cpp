@@ -2,6 +2,7 @@
 #include "app/Face.h"
 #include "app/WorkLog.h"
 #include "support/TempDir.h"
+#include "text/Gbk.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
@@ -50,7 +51,7 @@ TEST(Startup, HostHandleIsADecimalInteger) {
     try {
         ParseHostHandle("abc");
     } catch (const std::invalid_argument& e) {
-        EXPECT_STREQ(e.what(), "'abc' is not a valid integer value");
+        EXPECT_EQ(text::ToUtf8(e.what()), "主程序句柄“abc”不是十进制整数，无法与餐饮软件通信。");
     }
 }
 

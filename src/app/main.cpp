@@ -6,7 +6,7 @@
 #include "app/MainController.h"
 #include "app/SignalWatch.h"
 #include "app/Startup.h"
-#include "desktop/QtTranslations.h"
+#include "desktop/DesktopApplication.h"
 #include "desktop/Unit1.h"
 #include "hostlink/HostSocket.h"
 #include "hostlink/InstanceLock.h"
@@ -31,7 +31,7 @@ std::unique_ptr<QCoreApplication> MakeApplication(app::Face face, int& argc, cha
     auto gui = std::make_unique<QApplication>(argc, argv);
     // The window hides instead of closing; only the controller ends the program.
     gui->setQuitOnLastWindowClosed(false);
-    desktop::InstallChineseQtTexts(*gui);
+    desktop::SetUpDesktopApplication(*gui);
     return gui;
 }
 

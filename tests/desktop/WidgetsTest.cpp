@@ -1,10 +1,10 @@
 // The desktop's small widgets, offscreen: tray icon events and tip, the operation record
 // viewer's filter, the download prompt, the icons.
 #include "support/Widgets.h"
+#include "desktop/DesktopApplication.h"
 #include "desktop/Icons.h"
 #include "desktop/OpLog.h"
 #include "desktop/OperatorMessageBox.h"
-#include "desktop/QtTranslations.h"
 #include "desktop/TrayIcon.h"
 #include "desktop/xinxi.h"
 #include "text/Gbk.h"

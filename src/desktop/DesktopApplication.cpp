@@ -1,13 +1,22 @@
-#include "desktop/QtTranslations.h"
+#include "desktop/DesktopApplication.h"
 
-#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QLibraryInfo>
+#include <QLocale>
 #include <QTranslator>
 #include <cstdio>
 
 namespace desktop {
 
+void SetUpDesktopApplication(QGuiApplication& application) {
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopEntry));
+    InstallChineseQtTexts(application);
+}
+
 QTranslator* InstallChineseQtTexts(QCoreApplication& application) {
+    // Dates and numbers in Qt's dialogs as a Chinese reader writes them; nothing in the program
+    // parses text through the default locale.
+    QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
     const QString dir = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
     auto* translator = new QTranslator(&application);
     if (!translator->load(QStringLiteral("qtbase_zh_CN"), dir) ||

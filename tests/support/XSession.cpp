@@ -214,7 +214,7 @@ bool XSession::StartPanel() {
                 return Bus(std::string(kWatcher) + "string:IsStatusNotifierHostRegistered")
                            .find("boolean true") != std::string::npos;
             },
-            15000)) {
+            30000)) { // the panel loads its plugins as processes of their own
         error_ = "xfce4-panel's status tray did not appear (is the xfce4-panel package installed?)";
         return false;
     }

@@ -18,6 +18,8 @@ namespace {
 
 using desktop::FromGbk;
 
+constexpr int kVisibleChannels = 12;
+
 QString U(const char* utf8) {
     return QString::fromUtf8(utf8);
 }
@@ -53,6 +55,10 @@ Tfrm_baseSet::Tfrm_baseSet(const std::vector<std::string>& names, BasePorts& por
         ComboBox2->addItem(QString::fromStdString(channel));
     }
     ComboBox2->setCurrentIndex(-1);
+    // The 64 channels open as a scrolling list of a normal height, not a menu the height of the
+    // screen: the list-view popup honours the visible count in every style.
+    ComboBox2->setMaxVisibleItems(kVisibleChannels);
+    ComboBox2->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
     auto* channelForm = new QFormLayout(channelBox);
     channelForm->addRow(U("基站ID："), Edit1);
     channelForm->addRow(U("信道："), ComboBox2);

@@ -42,8 +42,9 @@ StationChoice ChooseStation(int entry, const std::array<std::string, 4>& baseIds
     }
     try {
         choice.IdField = std::to_string(HexCodec::HexByteToInt(id));
-    } catch (const HexCodec::EConvertError& e) {
-        choice.Error = OperatorMessage{MessageKind::Error, e.what()};
+    } catch (const HexCodec::EConvertError&) {
+        choice.Error = OperatorMessage{MessageKind::Error, text::Fixed("基站ID“") + id +
+                                                               text::Fixed("”不是十六进制数")};
         return choice;
     }
     if (channelText[slot] != kNotConnected()) {
@@ -85,8 +86,9 @@ std::optional<OperatorMessage> BaseSetSequence::Run(int entry, int channel,
     int id = 0;
     try {
         id = static_cast<int>(text::ParseDecimal(text::Trim(idField), {false, 0, INT32_MAX}));
-    } catch (const std::invalid_argument& e) {
-        return OperatorMessage{MessageKind::Error, e.what()};
+    } catch (const std::invalid_argument&) {
+        return OperatorMessage{MessageKind::Error, text::Fixed("基站ID“") + text::Trim(idField) +
+                                                       text::Fixed("”不是十进制整数")};
     }
     if (id > kMaxId) {
         return OperatorMessage{
@@ -110,7 +112,8 @@ std::optional<OperatorMessage> BaseSetSequence::Run(int entry, int channel,
     }
     const bool taken = channelText_[static_cast<std::size_t>(slot - 1)] ==
                        ChannelChoices()[static_cast<std::size_t>(channel)];
-    return OperatorMessage{MessageKind::Information, text::Fixed(taken ? "设置成功" : "设置失败")};
+    return taken ? OperatorMessage{MessageKind::Information, text::Fixed("设置成功")}
+                 : OperatorMessage{MessageKind::Warning, text::Fixed("设置失败")};
 }
 
 } // namespace admin

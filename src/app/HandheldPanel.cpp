@@ -76,9 +76,31 @@ void HandheldPanel::RegistryLoaded(config::HandheldRegistry& registry, bool sele
     view_.HandheldViewChanged();
 }
 
+// The list shows a log-in at once, as the tree does: its items take the states of the listed
+// station's nodes, without a refill, so the selection and scroll position stay.
 void HandheldPanel::MarkLoggedIn(const std::string& addressHex) {
     data_.MarkLoggedIn(addressHex, settings_.BaseId, channelText_);
+    ShowTreeStatesInList();
     view_.HandheldViewChanged();
+}
+
+void HandheldPanel::ShowTreeStatesInList() {
+    const int choice = data_.ComboBox1Index;
+    if (choice < 0 || static_cast<std::size_t>(choice) >= data_.ComboBox1.size()) {
+        return;
+    }
+    for (const admin::TreeNode& node : data_.TreeView1) {
+        if (node.Caption != data_.ComboBox1[static_cast<std::size_t>(choice)]) {
+            continue;
+        }
+        for (admin::ListItem& item : data_.ListView1) {
+            for (const admin::TreeNode& child : node.Children) {
+                if (child.Caption == item.Caption) {
+                    item.State = child.State;
+                }
+            }
+        }
+    }
 }
 
 } // namespace app

@@ -57,6 +57,8 @@ public:
     void MarkLoggedIn(const std::string& addressHex) override;
 
 private:
+    void ShowTreeStatesInList();
+
     MainView& view_;
     const config::AppSettings& settings_;
     const std::array<std::string, 4>& channelText_;

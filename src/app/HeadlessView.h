@@ -17,6 +17,7 @@ public:
     void HandheldViewChanged() override {}
     void SetCycleLabel(const std::string&) override {}
     void SetProgress(int, int) override {}
+    void SetProgressText(const std::string&) override {}
     bool AskDownloadPrompt() override;
     void OpenParameterDialog(const std::string&) override {}
     void OpenBaseStationDialog(const std::vector<std::string>&, const BaseStationAccess&) override {

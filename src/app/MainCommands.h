@@ -4,6 +4,7 @@
 #pragma once
 
 #include "admin/HandheldView.h"
+#include "app/RelayStatus.h"
 #include "app/WorkLog.h"
 
 #include <string>
@@ -53,6 +54,8 @@ public:
     // is no such node or item.
     virtual std::string TreeNodeDetail(int station, int handheld) const = 0;
     virtual std::string ListItemDetail(int item) const = 0;
+    // The stations answering, the host's presence and the requests waiting, as of now.
+    virtual RelayStatus Status() const = 0;
 };
 
 } // namespace app

@@ -71,7 +71,7 @@ MainController::MainController(const std::string& programDir, const Markers& mar
       handheldPanel_(view_, settings_, scan_.ChannelText), hostLink_(log_, *this, &endpoint_),
       relay_({settings_, registry_, log_, recorder_, handheldPanel_, hostLink_, waits_, retry_}),
       handOver_([this](const std::string& message) { return PrivateMessage(message); }),
-      hideRule_(view_), downloadPage_(view_, hideRule_),
+      hideRule_(view_), downloadPage_(view_, hideRule_, settings_.MenuDir, pacing),
       download_(ports_, downloadPage_, settings_.MenuDir, markers_.DebugLogging, log_, waits_,
                 pacing) {
     log_.AddListener(&stderrLog_);
@@ -242,6 +242,18 @@ std::string MainController::TreeNodeDetail(int station, int handheld) const {
 
 std::string MainController::ListItemDetail(int item) const {
     return DetailOf(handheldPanel_.ListHandheld(item));
+}
+
+RelayStatus MainController::Status() const {
+    RelayStatus status;
+    for (std::size_t i = 0; i < 4; ++i) {
+        const std::string& channel = scan_.ChannelText[i];
+        status.stationsAnswering += !channel.empty() && channel != text::Fixed("基站未连接");
+        status.stationsConfigured += !text::Trim(settings_.PortName[i]).empty();
+    }
+    status.hostPresent = !hostLink_.HostGone() && hostLink_.HostWindowExists();
+    status.requestsWaiting = relay_.Queue().Size();
+    return status;
 }
 
 std::string

@@ -96,6 +96,7 @@ public:
     const WorkLog& Log() const override { return log_; }
     std::string TreeNodeDetail(int station, int handheld) const override;
     std::string ListItemDetail(int item) const override;
+    RelayStatus Status() const override;
 
     // Further state, for tests.
     const config::AppSettings& Settings() const { return settings_; }

@@ -54,6 +54,8 @@ public:
     // The menu download page.
     virtual void SetCycleLabel(const std::string& text) = 0;
     virtual void SetProgress(int position, int maximum) = 0;
+    // The bar's text: how far the cycle is (GBK); empty while no cycle runs.
+    virtual void SetProgressText(const std::string& text) = 0;
     // The download prompt: true for "开始", false for "取消" or a closed dialog.
     virtual bool AskDownloadPrompt() = 0;
 

@@ -115,7 +115,8 @@ void OperationRecorder::SendPdaReply(int operation, const std::string& addressHe
     const std::string baseId = addressHex.substr(0, 2);
     const std::string handheld3 = text::ZeroPadded(high * 16 + low, 3);
     activity_[{baseId, handheld3}].LastStatus = success ? "OK" : "NO";
-    Add({baseId, handheld3, TypeOf(operation), timeOfDay_() + ' ' + Readable(text, kReplyBytes)});
+    Add({baseId, handheld3, TypeOf(operation), timeOfDay_() + ' ' + Readable(text, kReplyBytes),
+         true});
 }
 
 HandheldActivity& OperationRecorder::Seen(const relay::PdaRequest& r, const std::string& time) {

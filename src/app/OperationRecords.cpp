@@ -8,8 +8,9 @@ std::vector<OperationRecord> RecordsOf(const std::deque<OperationRecord>& record
                                        const std::string& baseId, const std::string& handheld) {
     std::vector<OperationRecord> rows;
     for (const OperationRecord& record : records) {
-        OperationRecord row{text::Trim(record.BaseId), text::Trim(record.Handheld), record.Type,
-                            record.Data};
+        OperationRecord row = record;
+        row.BaseId = text::Trim(record.BaseId);
+        row.Handheld = text::Trim(record.Handheld);
         if (row.BaseId == baseId && row.Handheld == handheld) {
             rows.push_back(std::move(row));
         }

@@ -13,6 +13,7 @@ struct OperationRecord {
     std::string Handheld; // three digits
     std::string Type;
     std::string Data;
+    bool Answer = false; // an answer sent to the handheld; else a request it sent
 };
 
 // The records of one handheld, in stored order: those whose base-station ID and handheld number,

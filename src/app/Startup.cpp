@@ -2,9 +2,11 @@
 
 #include "text/Decimal.h"
 #include "text/Files.h"
+#include "text/Gbk.h"
 
 #include <limits>
 #include <sys/stat.h>
+#include <stdexcept>
 #include <unistd.h>
 
 namespace app {
@@ -42,7 +44,12 @@ unsigned ParseHostHandle(const std::string& argument) {
     // A signed or unsigned 32-bit decimal; the handle keeps its bits.
     const text::DecimalRule rule{true, std::numeric_limits<std::int32_t>::min(),
                                  std::numeric_limits<std::uint32_t>::max()};
-    return static_cast<unsigned>(text::ParseDecimal(argument, rule));
+    try {
+        return static_cast<unsigned>(text::ParseDecimal(argument, rule));
+    } catch (const std::invalid_argument&) {
+        throw std::invalid_argument(text::Fixed("主程序句柄“") + text::SystemTextToGbk(argument) +
+                                    text::Fixed("”不是十进制整数，无法与餐饮软件通信。"));
+    }
 }
 
 std::optional<std::string> NoBusAutolaunch(const char* busAddress, const char* xdgRuntimeDir) {

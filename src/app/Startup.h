@@ -23,7 +23,7 @@ enum class RunMode { StandaloneDebug, StartedByHost, Neither };
 RunMode ChooseRunMode(const Markers& markers, int argumentCount);
 
 // The host handle given as argument 1: a decimal integer, no blanks. Throws std::invalid_argument
-// with the message "'<text>' is not a valid integer value" when it is not one.
+// with a message for the operator (GBK) when it is not one.
 unsigned ParseHostHandle(const std::string& argument);
 
 // The session bus address that keeps the toolkit from starting a bus of its own. Without an

@@ -4,6 +4,7 @@
 #include "config/IniFile.h"
 #include "text/Files.h"
 #include "text/Gbk.h"
+#include "text/SystemReason.h"
 
 #include <cerrno>
 #include <cstring>
@@ -200,7 +201,8 @@ void WorkLogFile::Fail(const std::string& path, sys_days day) {
     }
     if (!reported_ && onFailure_) {
         reported_ = true;
-        onFailure_(failureText_ + path + " (" + std::strerror(error) + ")");
+        onFailure_(failureText_ + text::SystemTextToGbk(path) + text::Fixed("（") +
+                   text::SystemReason(error) + text::Fixed("）"));
     }
 }
 

@@ -7,6 +7,7 @@
 #include "app/SignalWatch.h"
 #include "app/Startup.h"
 #include "desktop/QtText.h"
+#include "desktop/DesktopApplication.h"
 #include "desktop/Unit1.h"
 #include "hostlink/HandOver.h"
 #include "hostlink/HostSocket.h"
@@ -37,6 +38,7 @@ std::unique_ptr<QCoreApplication> MakeApplication(app::Face face, int& argc, cha
     auto gui = std::make_unique<QApplication>(argc, argv);
     // The window hides instead of closing; only the controller ends the program.
     gui->setQuitOnLastWindowClosed(false);
+    desktop::SetUpDesktopApplication(*gui);
     return gui;
 }
 

@@ -16,8 +16,9 @@ class Tfrm_OpLog : public QDialog {
 public:
     explicit Tfrm_OpLog(QWidget* parent = nullptr);
 
-    // Writes the record into the last row (running number, base-station ID, handheld number,
-    // type and data) and adds a new empty row below it.
+    // Adds the record as a new last row: running number, base-station ID, handheld number, type
+    // with "请求" or "回复", and data. Every cell's tip holds the type and the whole data; the
+    // rows of answers are tinted.
     void AddRecord(const app::OperationRecord& record);
 
     QTableWidget* StringGrid1;

@@ -1,5 +1,7 @@
 #include "desktop/TrayIcon.h"
 
+#include "desktop/TrayHost.h"
+
 #include <QCoreApplication>
 #include <QCursor>
 #include <QGuiApplication>
@@ -27,6 +29,10 @@ void TTrayIcon::SetActive(bool active) {
         return;
     }
     tray_.show();
+    // Qt has chosen the kind of tray by now. The exported menu reaches a StatusNotifierItem host
+    // before it reads the item's properties, which it does through this thread's event loop.
+    statusNotifier_ = QSystemTrayIcon::isSystemTrayAvailable() && StatusNotifierHostPresent();
+    tray_.setContextMenu(statusNotifier_ ? menu_ : nullptr);
     if (toolTip_.isEmpty()) {
         QMetaObject::invokeMethod(this, &TTrayIcon::ReapplyToolTip, Qt::QueuedConnection);
     }
@@ -53,7 +59,11 @@ void TTrayIcon::EndSession() {
 void TTrayIcon::Activated(QSystemTrayIcon::ActivationReason reason) {
     switch (reason) {
     case QSystemTrayIcon::Trigger:
-        if (OnClick) {
+        if (statusNotifier_) {
+            if (OnDblClick) {
+                OnDblClick(this);
+            }
+        } else if (OnClick) {
             OnClick(this);
         }
         break;

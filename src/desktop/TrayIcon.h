@@ -1,5 +1,10 @@
 // TTrayIcon: the program's icon in the desktop's notification area, over QSystemTrayIcon
 // (StatusNotifierItem where a watcher exists, an XEmbed tray icon on X11 otherwise).
+//
+// The desktop's events map onto the icon's three events by the kind of tray. In an XEmbed tray a
+// left click is OnClick, a double-click OnDblClick and a right click OnRightClick. A
+// StatusNotifierItem host has no double-click: its activation (a click) is OnDblClick, the
+// gesture that opens the program, and it shows the exported Menu() itself on a right click.
 #pragma once
 
 #include <QIcon>
@@ -7,6 +12,8 @@
 #include <QString>
 #include <QSystemTrayIcon>
 #include <functional>
+
+class QMenu;
 
 namespace desktop {
 
@@ -36,6 +43,13 @@ public:
     const QString& ToolTip() const { return toolTip_; }
     // Keeps the first kMaxToolTip characters.
     void SetToolTip(const QString& tip);
+    // The icon's menu. A StatusNotifierItem host shows it itself, so it is exported with the
+    // icon; in an XEmbed tray OnRightClick decides what a right click opens. Set before
+    // activating.
+    void SetMenu(QMenu* menu) { menu_ = menu; }
+    QMenu* Menu() const { return menu_; }
+    // The icon was exported as a StatusNotifierItem when it was last activated.
+    bool StatusNotifier() const { return statusNotifier_; }
 
     TNotifyEvent OnClick;
     TNotifyEvent OnDblClick;
@@ -57,6 +71,8 @@ private:
     QSystemTrayIcon tray_;
     bool active_ = false;
     bool showDesigning_ = false;
+    bool statusNotifier_ = false;
+    QMenu* menu_ = nullptr;
     QIcon icon_;
     QString toolTip_;
 };

@@ -51,6 +51,7 @@ constexpr int kListIconSize = 32;
 constexpr int kLogFlushMs = 200;    // work-log lines reach the text area in batches this often
 constexpr int kFocusSettleMs = 250; // a focus lost for less than this keeps the window up
 constexpr int kBringUpMs = 500;     // a focus lost this soon after bringing the window up
+constexpr int kStatusMs = 1000;     // the tray's tip follows the relay's state this often
 
 QString U(const char* utf8) {
     return QString::fromUtf8(utf8);
@@ -117,6 +118,7 @@ app::MainController& TForm1::CreateController(const std::string& programDir,
                                                         runtimeRefusal, pacing);
     commands_ = controller_.get();
     state_ = controller_.get();
+    ShowStatus();
     return *controller_;
 }
 
@@ -200,7 +202,7 @@ QWidget* TForm1::BuildDownloadPage() {
     ProgressBar1 = new QProgressBar(page);
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
-    ProgressBar1->setFormat(QStringLiteral("%v / %m"));
+    ProgressBar1->setTextVisible(false); // until a cycle tells how far it is
     Label7 = new QLabel(page);
     QFont large = Label7->font();
     large.setPointSizeF(large.pointSizeF() * 1.6);
@@ -274,6 +276,8 @@ void TForm1::BuildTray() {
     connect(N1, &QAction::triggered, this, [this] { commands_->ShowFromTray(); });
     TrayIcon1 = new TTrayIcon(this);
     TrayIcon1->SetIcon(ProgramIcon());
+    TrayIcon1->SetMenu(PopupMenu1);
+    TrayIcon1->SetToolTip(FromGbk(app::WindowCaption()));
     TrayIcon1->OnDblClick = [this](TTrayIcon*) { commands_->ShowFromTray(); };
     TrayIcon1->OnRightClick = [this](TTrayIcon*, Qt::MouseButton, Qt::KeyboardModifiers, int x,
                                      int y) { PopupMenu1->popup(QPoint(x, y)); };
@@ -283,6 +287,22 @@ void TForm1::BuildTray() {
         }
     };
     TrayIcon1->SetActive(true);
+    tim_Status = new QTimer(this);
+    tim_Status->setInterval(kStatusMs);
+    connect(tim_Status, &QTimer::timeout, this, &TForm1::ShowStatus);
+    tim_Status->start();
+}
+
+// The tray's tip: the program's name and the relay's state in one line. Set only when it
+// changed, since a StatusNotifierItem host is told of every change.
+void TForm1::ShowStatus() {
+    if (state_ == nullptr) {
+        return;
+    }
+    const QString tip = FromGbk(app::TrayToolTip(state_->Status()));
+    if (tip.left(TTrayIcon::kMaxToolTip) != TrayIcon1->ToolTip()) {
+        TrayIcon1->SetToolTip(tip);
+    }
 }
 
 void TForm1::ConnectCommands() {
@@ -412,8 +432,7 @@ void TForm1::ShowMessage(const std::string& caption, const std::string& text) {
         app::HeadlessView().ShowMessage(caption, text);
         return;
     }
-    QMessageBox box(QMessageBox::NoIcon, FromGbk(caption), FromGbk(text), QMessageBox::Ok, this);
-    box.exec();
+    ShowMessageBox(this, QMessageBox::NoIcon, FromGbk(caption), FromGbk(text));
 }
 
 void TForm1::ShowError(const std::string& message) {
@@ -487,6 +506,11 @@ void TForm1::SetProgress(int position, int maximum) {
     ProgressBar1->setValue(position);
 }
 
+void TForm1::SetProgressText(const std::string& text) {
+    ProgressBar1->setFormat(FromGbk(text)); // the texts hold no %v, %m or %p
+    ProgressBar1->setTextVisible(!text.empty());
+}
+
 // The handheld view.
 
 void TForm1::HandheldViewChanged() {
@@ -544,22 +568,26 @@ void TForm1::DrawSelector() {
     ComboBox1->setCurrentIndex(page.ComboBox1Index);
 }
 
-// The list is refilled only when its items or their icons changed, so that a redraw for the
-// tree's sake keeps the list's scroll position.
+// The list is refilled only when its items changed, and a changed state only turns its item's
+// icon, so that a redraw for the tree's sake or a log-in keeps the list's scroll position.
 void TForm1::DrawList() {
     const auto& items = state_->HandheldPage().ListView1;
     bool same = ListView1->count() == static_cast<int>(items.size());
     for (int i = 0; same && i < ListView1->count(); ++i) {
-        const auto& item = items[static_cast<std::size_t>(i)];
-        same = ListView1->item(i)->text() == FromGbk(item.Caption) &&
-               ListView1->item(i)->data(Qt::UserRole).toInt() == item.State;
+        same = ListView1->item(i)->text() == FromGbk(items[static_cast<std::size_t>(i)].Caption);
     }
     if (!same) {
         ListView1->clear();
         for (const auto& item : items) {
-            auto* shown = new QListWidgetItem(HandheldStateIcon(item.State), FromGbk(item.Caption),
-                                              ListView1);
-            shown->setData(Qt::UserRole, item.State);
+            new QListWidgetItem(FromGbk(item.Caption), ListView1);
+        }
+    }
+    for (int i = 0; i < ListView1->count(); ++i) {
+        QListWidgetItem* shown = ListView1->item(i);
+        const int state = items[static_cast<std::size_t>(i)].State;
+        if (shown->data(Qt::UserRole) != state) {
+            shown->setIcon(HandheldStateIcon(state));
+            shown->setData(Qt::UserRole, state);
         }
     }
     ListView1->setCurrentRow(state_->HandheldPage().ListView1Index);

@@ -63,6 +63,7 @@ public:
     void HandheldViewChanged() override;
     void SetCycleLabel(const std::string& text) override;
     void SetProgress(int position, int maximum) override;
+    void SetProgressText(const std::string& text) override;
     bool AskDownloadPrompt() override;
     void OpenParameterDialog(const std::string& programDir) override;
     void OpenBaseStationDialog(const std::vector<std::string>& names,
@@ -96,6 +97,7 @@ public:
     TTrayIcon* TrayIcon1;
     QMenu* PopupMenu1; // "显示窗口"
     QAction* N1;
+    QTimer* tim_Status; // the tray's tip follows the relay's state
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -109,6 +111,7 @@ private:
     QWidget* BuildDownloadPage();
     QWidget* BuildDataPage();
     void BuildTray();
+    void ShowStatus();
     void ConnectCommands();
     void PlaceOnScreen();
 

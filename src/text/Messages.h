@@ -6,6 +6,7 @@
 enum class MessageKind {
     Plain,       // a message box with an OK button
     Information, // the same with the information icon
+    Warning,     // the same with the warning icon: something did not take effect
     Error        // an error box
 };
 

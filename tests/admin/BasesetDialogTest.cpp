@@ -3,9 +3,11 @@
 
 #include "baselink/PdaReply.h"
 #include "baselink/xyTypeConv.h"
+#include "desktop/OperatorMessageBox.h"
 #include "support/Widgets.h"
 #include "text/Gbk.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
@@ -88,7 +90,7 @@ TEST_F(BasesetDialogTest, AChoiceFillsTheFieldsAndTheSetButtonSetsTheChosenStati
     EXPECT_EQ(dialog.Edit1->text(), "10");
     EXPECT_EQ(dialog.ComboBox2->currentText(), "07");
     Choose(2);
-    EXPECT_THAT(messages, ElementsAre("'$zz' is not a valid integer value"));
+    EXPECT_THAT(messages, ElementsAre("基站ID“zz”不是十六进制数"));
     Choose(0);
     dialog.ComboBox2->setCurrentIndex(4);
     int pressesInWaits = 0;
@@ -107,6 +109,44 @@ TEST_F(BasesetDialogTest, AChoiceFillsTheFieldsAndTheSetButtonSetsTheChosenStati
     QTest::mouseClick(dialog.btn_Set, Qt::LeftButton);
     EXPECT_THAT(station.frames, ElementsAre("2 AA41", "2 AA40 0A04", "2 AA00"));
     EXPECT_EQ(messages.back(), "设置失败");
+}
+
+// The dialog's own message boxes: "设置失败" carries the warning icon, and the box is wide
+// enough for the dialog's caption, which a narrow box's title bar would elide.
+TEST_F(BasesetDialogTest, AFailedSettingShowsAWarningBoxWideEnoughForTheCaption) {
+    dialog.ShowMessage = [this](const OperatorMessage& m) {
+        desktop::ShowOperatorMessage(&dialog, m);
+    };
+    Choose(0);
+    Choose(1); // the second station stays silent
+    dialog.ComboBox2->setCurrentIndex(4);
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QString text;
+    int width = 0;
+    int needed = 0;
+    testsupport::OnNextModal([&](QDialog* d) {
+        auto* box = qobject_cast<QMessageBox*>(d);
+        ASSERT_NE(box, nullptr);
+        icon = box->icon();
+        text = box->text();
+        width = box->width();
+        needed = desktop::CaptionWidth(box->fontMetrics(), box->windowTitle());
+        box->accept();
+    });
+    QTest::mouseClick(dialog.btn_Set, Qt::LeftButton);
+    EXPECT_EQ(text, "设置失败");
+    EXPECT_EQ(icon, QMessageBox::Warning);
+    EXPECT_GE(width, needed);
+}
+
+TEST_F(BasesetDialogTest, TheChannelListOpensAtANormalHeight) {
+    dialog.ComboBox2->showPopup();
+    QAbstractItemView* list = dialog.ComboBox2->view();
+    ASSERT_TRUE(list->window()->isVisible());
+    const int rows = list->window()->height() / list->sizeHintForRow(0);
+    EXPECT_LE(rows, 16) << "of 64 channels";
+    EXPECT_GE(rows, 8);
+    dialog.ComboBox2->hidePopup();
 }
 
 } // namespace

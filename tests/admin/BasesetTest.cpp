@@ -49,7 +49,7 @@ TEST(BasesetChoice, ShowsTheIdInDecimalAndTheReportedChannel) {
     StationChoice bad = ChooseStation(2, ids, channels);
     ASSERT_TRUE(bad.Error);
     EXPECT_EQ(bad.Error->Kind, MessageKind::Error);
-    EXPECT_EQ(bad.Error->Text, "'$zz' is not a valid integer value");
+    EXPECT_EQ(text::ToUtf8(bad.Error->Text), "基站ID“zz”不是十六进制数");
     EXPECT_FALSE(bad.IdField || bad.Channel);
     StationChoice unanswered = ChooseStation(3, ids, channels);
     EXPECT_EQ(unanswered.IdField, "255");

@@ -350,6 +350,31 @@ TEST_F(ControllerTest, DownloadDisablesFourCommandsUntilTheStopsWaitHasPassed) {
 
 // "退出" saves nothing, yet both files are read again, the handheld view rebuilt and the scan
 // started.
+// The download page's account of a cycle: an image whose blocks 0 and 2 are sent (of 12288)
+// under the production pacing.
+TEST(CycleSchedule, CountsPacketsAndThePausesStillToCome) {
+    std::string image(786432, '\xFF');
+    image[0] = 1;          // block 0: sent, 2 s and 90 ms after it
+    image[2 * 64] = 1;     // block 2: sent, 90 ms after it
+    image[5 * 64 + 2] = 1; // block 5: counted, not sent
+    const app::CycleSchedule schedule(image, {});
+    auto at = [&](int p) {
+        const auto a = schedule.Position(p);
+        return std::to_string(a.sent) + "/" + std::to_string(a.toSend) + " " +
+               std::to_string(a.left.count());
+    };
+    EXPECT_EQ(at(0), "0/2 2180");
+    EXPECT_EQ(at(1), "1/2 2180") << "the pause after block 0 runs";
+    EXPECT_EQ(at(2), "1/2 90");
+    EXPECT_EQ(at(3), "2/2 90");
+    EXPECT_EQ(at(4), "2/2 0");
+    EXPECT_EQ(at(12288), "2/2 0");
+    EXPECT_EQ(text::ToUtf8(app::CycleProgressText(schedule.Position(1))),
+              "已发送数据包 1 / 2，本次循环剩余约 3 秒");
+    EXPECT_EQ(text::ToUtf8(app::CycleProgressText({5, 9, std::chrono::milliseconds(61000)})),
+              "已发送数据包 5 / 9，本次循环剩余约 1 分 1 秒");
+}
+
 TEST_F(ControllerTest, ParameterSequenceReloadsRebuildsAndScansAfterTheDialog) {
     inst = std::make_unique<Instance>();
     Sim("COM1");

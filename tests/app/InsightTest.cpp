@@ -81,6 +81,8 @@ TEST_F(RecorderTest, ALogInAndAnOrderFillThreeRecordsForTheirHandheldOnly) {
     EXPECT_EQ(text::ToUtf8(rows[1].Data), "10:00:00 共2项 01001×2 01002×1");
     EXPECT_EQ(rows[2].Type, "DL");
     EXPECT_EQ(text::ToUtf8(rows[2].Data), "10:00:00 欢迎 光临");
+    EXPECT_FALSE(rows[0].Answer || rows[1].Answer) << "requests";
+    EXPECT_TRUE(rows[2].Answer) << "the answer";
     EXPECT_TRUE(app::RecordsOf(recorder.Records(), "0B", "005").empty());
 }
 

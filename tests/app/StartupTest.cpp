@@ -3,6 +3,7 @@
 #include "app/WorkLog.h"
 #include "support/Leftovers.h"
 #include "support/TempDir.h"
+#include "text/Gbk.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
@@ -51,7 +52,7 @@ TEST(Startup, HostHandleIsADecimalInteger) {
     try {
         ParseHostHandle("abc");
     } catch (const std::invalid_argument& e) {
-        EXPECT_STREQ(e.what(), "'abc' is not a valid integer value");
+        EXPECT_EQ(text::ToUtf8(e.what()), "主程序句柄“abc”不是十进制整数，无法与餐饮软件通信。");
     }
 }
 

@@ -20,11 +20,14 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QTableWidget>
 #include <QTest>
 #include <QTextBlock>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <gmock/gmock.h>
@@ -129,12 +132,31 @@ TEST_F(MainWindow, CommandsReachTheirActionsAndTheDownloadDisablesTheCommandBar)
     EXPECT_TRUE(Memo().startsWith(U("搜索基站...")));
     ASSERT_TRUE(PumpUntil([&] { return Enabled() == "11111"; }, 5s)) << "until station 1 answers";
 
+    EXPECT_FALSE(form->ProgressBar1->isTextVisible()) << "no download: the bar tells nothing";
     QTest::mouseClick(form->Button9, Qt::LeftButton);
     EXPECT_EQ(Enabled(), "00001") << "a download leaves only 停止下载";
     EXPECT_TRUE(sim->WaitForKind("start", 5s)) << "the start frame";
-    QTest::mouseClick(form->Button12, Qt::LeftButton);
-    EXPECT_EQ(Enabled(), "11111");
+    // The bar counts blocks; its text counts the cycle's packets. The cycles run inside the
+    // handling of the broadcast notice, so the page is read, and the download stopped, from a
+    // timer that ticks in the cycles' waits.
+    const QRegularExpression told("^已发送数据包 (\\d+) / (\\d+)，本次循环剩余约 \\d+ 秒$");
+    QRegularExpressionMatch packets;
+    QTimer reader;
+    QObject::connect(&reader, &QTimer::timeout, [&] {
+        packets = told.match(form->ProgressBar1->text());
+        if (form->ProgressBar1->isTextVisible() && packets.captured(1).toInt() >= 2) {
+            reader.stop();
+            form->Button12->click();
+        }
+    });
+    reader.start(5);
+    ASSERT_TRUE(PumpUntil([&] { return !reader.isActive() && Enabled() == "11111"; }, 10s))
+        << form->ProgressBar1->text().toStdString();
+    EXPECT_EQ(form->ProgressBar1->maximum(), 12288);
+    EXPECT_LE(packets.captured(1).toInt(), packets.captured(2).toInt());
+    EXPECT_LT(packets.captured(2).toInt(), 12288) << "only the blocks that carry data are sent";
     EXPECT_TRUE(form->Label7->text().isEmpty());
+    EXPECT_FALSE(form->ProgressBar1->isTextVisible()) << "stopped: nothing told";
 
     QTest::mouseClick(form->Button11, Qt::LeftButton);
     EXPECT_EQ(controller->Log().LineCount(), 0u);
@@ -199,7 +221,9 @@ TEST_F(MainWindow, HandheldViewFollowsSelectorTreeAndLogIn) {
                desktop::HandheldStateIcon(2).cacheKey();
     };
     ASSERT_TRUE(PumpUntil(loggedIn, 5s)) << "the tree's icon turns at once";
-    EXPECT_EQ(List(form->ListView1), "005 >007") << "the list's on the next refill";
+    EXPECT_EQ(List(form->ListView1), "005* >007") << "and the list's, the selection kept";
+    EXPECT_EQ(form->ListView1->item(0)->icon().cacheKey(),
+              desktop::HandheldStateIcon(2).cacheKey());
     ClickItem(tree, tree->topLevelItem(0));
     EXPECT_EQ(List(form->ListView1), "005* 007");
 
@@ -221,7 +245,7 @@ TEST_F(MainWindow, HandheldViewFollowsSelectorTreeAndLogIn) {
     EXPECT_EQ(List(list), "005* >007");
     view->trigger();
     EXPECT_EQ(viewers, 1);
-    EXPECT_EQ(rows, 1);
+    EXPECT_EQ(rows, 0) << "007 sent nothing: no rows, not an empty one";
 }
 
 TEST_F(MainWindow, TheLogsTextAreaTakesTypingButNoLineBreakAndStaysBounded) {
@@ -286,7 +310,8 @@ TEST_F(MainWindow, TrayDoubleClickAndMenuEntryShowTheWindowASingleClickDoesNot) 
     Open(false);
     QSystemTrayIcon& tray = form->TrayIcon1->PlatformIcon();
     EXPECT_TRUE(form->TrayIcon1->Active());
-    EXPECT_TRUE(form->TrayIcon1->ToolTip().isEmpty());
+    EXPECT_TRUE(form->TrayIcon1->ToolTip().startsWith(U("无线点菜机管理：")));
+    EXPECT_FALSE(form->TrayIcon1->StatusNotifier()) << "offscreen: no notification area";
     emit tray.activated(QSystemTrayIcon::Trigger);
     EXPECT_FALSE(Shown());
     emit tray.activated(QSystemTrayIcon::DoubleClick);
@@ -298,6 +323,25 @@ TEST_F(MainWindow, TrayDoubleClickAndMenuEntryShowTheWindowASingleClickDoesNot) 
     EXPECT_TRUE(Shown());
     form->TrayIcon1->EndSession(); // the desktop session ends: the program ends with it
     EXPECT_TRUE(app::ProgramEnding());
+}
+
+// The tip follows the stations answering, the host's presence and the requests waiting.
+TEST_F(MainWindow, TheTraysTipNamesTheProgramAndTheRelaysState) {
+    Open();
+    auto tipIs = [&](const char* tip) {
+        return PumpUntil([&] { return form->TrayIcon1->ToolTip() == U(tip); }, 3s);
+    };
+    EXPECT_TRUE(tipIs("无线点菜机管理：基站应答 1/1，主机未连接，待答请求 0"))
+        << form->TrayIcon1->ToolTip().toStdString();
+    hostlink::HostSocket hostWindow;
+    ASSERT_EQ(hostWindow.Open(inst->RuntimeDir(), 777), "");
+    controller->StartForHost("777");
+    sim->Send("req 5 DL CNS0090008000 999     ");
+    EXPECT_TRUE(tipIs("无线点菜机管理：基站应答 1/1，主机在线，待答请求 1"))
+        << form->TrayIcon1->ToolTip().toStdString();
+    hostWindow.Close();
+    EXPECT_TRUE(tipIs("无线点菜机管理：基站应答 1/1，主机未连接，待答请求 1"))
+        << form->TrayIcon1->ToolTip().toStdString();
 }
 
 TEST_F(MainWindow, ASecondReadyNoticeOpensASecondPromptOnTopOfTheFirst) {

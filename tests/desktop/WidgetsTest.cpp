@@ -1,15 +1,22 @@
 // The desktop's small widgets, offscreen: tray icon events and tip, the operation record
 // viewer's filter, the download prompt, the icons.
 #include "support/Widgets.h"
+#include "desktop/DesktopApplication.h"
 #include "desktop/Icons.h"
 #include "desktop/OpLog.h"
+#include "desktop/OperatorMessageBox.h"
 #include "desktop/TrayIcon.h"
 #include "desktop/xinxi.h"
+#include "text/Gbk.h"
 
+#include <QApplication>
+#include <QFileDialog>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
+#include <QTranslator>
 #include <gmock/gmock.h>
 
 using namespace desktop;
@@ -48,21 +55,26 @@ TEST(Widgets, TrayEventsReachTheirHandlersAndTheTipIsCut) {
     EXPECT_EQ(tray.PlatformIcon().toolTip(), tray.ToolTip());
 }
 
-TEST(Widgets, OperationRecordViewerNumbersItsRowsBelowTheFixedRow) {
+// Numbered rows and no empty one after them; requests and answers told apart; the whole data
+// in every cell's tip.
+TEST(Widgets, OperationRecordViewerNumbersItsRowsAndTellsAnswersFromRequests) {
     std::vector<QStringList> rows;
+    QString tip;
     testsupport::OnNextModal([&](QDialog* d) {
         auto* viewer = qobject_cast<Tfrm_OpLog*>(d);
         ASSERT_NE(viewer, nullptr);
         for (int r = 0; r < viewer->StringGrid1->rowCount(); ++r) {
             rows.push_back(Row(viewer->StringGrid1, r));
         }
+        tip = viewer->StringGrid1->item(1, 1)->toolTip();
         QTest::mouseClick(viewer->btn_OK, Qt::LeftButton);
     });
-    ShowOperationRecords(nullptr, {{"0A", "007", "DL", " x "}, {"0A", "007", "KT", "2"}});
-    ASSERT_EQ(rows.size(), 3u);
-    EXPECT_EQ(rows[0].join("|"), "1|0A|007|DL| x ");
-    EXPECT_EQ(rows[1].join("|"), "2|0A|007|KT|2");
-    EXPECT_EQ(rows[2].join("|"), "||||");
+    const std::string data = "10:00:01 " + std::string(120, 'x');
+    ShowOperationRecords(nullptr, {{"0A", "007", "DL", " x "}, {"0A", "007", "DL", data, true}});
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].join("|"), "1|0A|007|DL 请求| x ");
+    EXPECT_EQ(rows[1].join("|"), QString::fromStdString("2|0A|007|DL 回复|" + data));
+    EXPECT_EQ(tip, QString::fromStdString("DL 回复\n" + data));
 }
 
 TEST(Widgets, DownloadPromptConfirmsWithStartAndCancelsOtherwise) {
@@ -93,6 +105,34 @@ TEST(Widgets, IconsRenderAtEverySizeAndTheLoggedInOneHasARedLamp) {
     EXPECT_EQ(redPixels(1), 0);
     EXPECT_GT(redPixels(2), 20);
     EXPECT_TRUE(HandheldStateIcon(0).isNull());
+}
+
+// Qt's own buttons and dialogs in Chinese, whatever the locale (the tests run in C).
+TEST(Widgets, QtsOwnTextsAreChinese) {
+    QTranslator* translator = InstallChineseQtTexts(*qApp);
+    ASSERT_NE(translator, nullptr);
+    QString ok;
+    testsupport::OnNextModal([&](QDialog* d) {
+        auto* box = qobject_cast<QMessageBox*>(d);
+        ASSERT_NE(box, nullptr);
+        ok = box->button(QMessageBox::Ok)->text();
+        box->accept();
+    });
+    QWidget parent;
+    parent.setWindowTitle(QString::fromUtf8("无线基站设置程序"));
+    ShowOperatorMessage(&parent, {MessageKind::Warning, text::ToGbk("设置失败")});
+    EXPECT_EQ(ok, QString::fromUtf8("确定"));
+
+    QStringList buttons;
+    testsupport::OnNextModal([&](QDialog* d) {
+        for (auto* button : d->findChildren<QPushButton*>()) {
+            buttons << button->text().remove(QLatin1Char('&'));
+        }
+        d->reject();
+    });
+    QFileDialog::getExistingDirectory(&parent, QString::fromUtf8("选择"), "/tmp", {});
+    EXPECT_TRUE(buttons.contains(QString::fromUtf8("取消"))) << buttons.join(',').toStdString();
+    delete translator;
 }
 
 } // namespace

@@ -27,6 +27,7 @@ public:
     void HandheldViewChanged() override { ++handheldViewChanges; }
     void SetCycleLabel(const std::string&) override {}
     void SetProgress(int, int) override {}
+    void SetProgressText(const std::string&) override {}
     bool AskDownloadPrompt() override { return true; }
     void OpenParameterDialog(const std::string& programDir) override {
         parameterDialogs.push_back(programDir);

@@ -24,6 +24,39 @@ constexpr const char* kJwmConfig = R"(<?xml version="1.0"?>
   <FocusModel>click</FocusModel>
 </JWM>
 )";
+// jwm beside xfce4-panel: a window manager without a tray of its own.
+constexpr const char* kJwmWithoutTray = R"(<?xml version="1.0"?>
+<JWM>
+  <FocusModel>click</FocusModel>
+</JWM>
+)";
+// A bottom panel with a task list and the status tray (StatusNotifierItems and XEmbed icons),
+// read by xfconfd from the session's configuration directory.
+constexpr const char* kPanelConfig = R"(<?xml version="1.0" encoding="UTF-8"?>
+<channel name="xfce4-panel" version="1.0">
+  <property name="configver" type="int" value="2"/>
+  <property name="panels" type="array">
+    <value type="int" value="1"/>
+    <property name="panel-1" type="empty">
+      <property name="position" type="string" value="p=8;x=640;y=784"/>
+      <property name="length" type="uint" value="100"/>
+      <property name="position-locked" type="bool" value="true"/>
+      <property name="size" type="uint" value="32"/>
+      <property name="plugin-ids" type="array">
+        <value type="int" value="1"/>
+        <value type="int" value="2"/>
+      </property>
+    </property>
+  </property>
+  <property name="plugins" type="empty">
+    <property name="plugin-1" type="string" value="tasklist"/>
+    <property name="plugin-2" type="string" value="systray"/>
+  </property>
+</channel>
+)";
+constexpr const char* kWatcher = "--dest=org.kde.StatusNotifierWatcher /StatusNotifierWatcher "
+                                 "org.freedesktop.DBus.Properties.Get "
+                                 "string:org.kde.StatusNotifierWatcher ";
 constexpr const char* kScreen = "1280x800x24";
 constexpr const char* kTrayGeometry = "1280x32+0+768";
 constexpr int kStartMs = 30000; // a bound for the server and jwm that holds on a busy machine
@@ -64,8 +97,9 @@ void End(pid_t& pid) {
     pid = -1;
 }
 
-// The display number that Xvfb writes to its -displayfd when it is ready.
-std::string ReadDisplayNumber(int fd) {
+// The first line that a child writes to fd when it is ready (Xvfb's display number, the
+// session bus's address).
+std::string ReadFirstLine(int fd) {
     std::string number;
     pollfd p{fd, POLLIN, 0};
     while (number.find('\n') == std::string::npos && poll(&p, 1, kStartMs) > 0) {
@@ -94,14 +128,16 @@ XSession::~XSession() {
     for (pid_t& client : clients_) {
         End(client);
     }
+    End(panel_);
     End(manager_);
+    End(bus_); // the services it started (xfconfd) end with their bus
     End(server_);
     if (!dir_.empty()) {
         std::filesystem::remove_all(dir_);
     }
 }
 
-bool XSession::Start() {
+bool XSession::Start(Tray tray) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
         error_ = "pipe failed";
@@ -113,7 +149,7 @@ bool XSession::Start() {
                      "-nolisten", "tcp", "-noreset"},
                     fds[1]);
     close(fds[1]);
-    std::string number = ReadDisplayNumber(fds[0]);
+    std::string number = ReadFirstLine(fds[0]);
     close(fds[0]);
     if (number.empty()) {
         error_ = "Xvfb did not start (is the xvfb package installed?)";
@@ -126,6 +162,12 @@ bool XSession::Start() {
 
     char dir[] = "/tmp/dcr-x-XXXXXX";
     dir_ = mkdtemp(dir) != nullptr ? dir : "";
+    if (tray == Tray::StatusNotifier) {
+        std::ofstream(dir_ + "/jwmrc") << kJwmWithoutTray;
+        return StartBus() && (manager_ = Spawn({"jwm", "-f", dir_ + "/jwmrc"})) > 0 && StartPanel();
+    }
+    // No session bus: Qt docks an XEmbed icon whatever bus the machine has.
+    setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
     std::ofstream(dir_ + "/jwmrc") << kJwmConfig;
     manager_ = Spawn({"jwm", "-f", dir_ + "/jwmrc"});
     if (!WaitUntil(
@@ -148,6 +190,69 @@ void XSession::KillServer() {
         waitpid(server_, nullptr, 0);
         server_ = -1;
     }
+}
+
+// A session bus whose services (xfconfd) read and write only this session's directories.
+bool XSession::StartBus() {
+    for (const char* name : {"config", "cache", "data"}) {
+        std::filesystem::create_directories(dir_ + "/" + name);
+    }
+    const std::string channels = dir_ + "/config/xfce4/xfconf/xfce-perchannel-xml";
+    std::filesystem::create_directories(channels);
+    std::ofstream(channels + "/xfce4-panel.xml") << kPanelConfig;
+    setenv("XDG_CONFIG_HOME", (dir_ + "/config").c_str(), 1);
+    setenv("XDG_CACHE_HOME", (dir_ + "/cache").c_str(), 1);
+    setenv("XDG_DATA_HOME", (dir_ + "/data").c_str(), 1);
+    setenv("NO_AT_BRIDGE", "1", 1); // no accessibility bus for GTK
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        error_ = "pipe failed";
+        return false;
+    }
+    bus_ =
+        Spawn({"dbus-daemon", "--session", "--nofork", "--print-address=" + std::to_string(fds[1])},
+              fds[1]);
+    close(fds[1]);
+    const std::string address = ReadFirstLine(fds[0]);
+    close(fds[0]);
+    if (address.empty()) {
+        error_ = "dbus-daemon did not start (is the dbus package installed?)";
+        return false;
+    }
+    setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+    return true;
+}
+
+bool XSession::StartPanel() {
+    panel_ = Spawn({"xfce4-panel"});
+    if (!WaitUntil(
+            [&] {
+                return Bus(std::string(kWatcher) + "string:IsStatusNotifierHostRegistered")
+                           .find("boolean true") != std::string::npos;
+            },
+            30000)) { // the panel loads its plugins as processes of their own
+        error_ = "xfce4-panel's status tray did not appear (is the xfce4-panel package installed?)";
+        return false;
+    }
+    return true;
+}
+
+std::string XSession::Bus(const std::string& arguments) const {
+    return Tool("dbus-send --session --print-reply " + arguments);
+}
+
+std::vector<std::string> XSession::StatusNotifierItems() const {
+    std::istringstream reply(Bus(std::string(kWatcher) + "string:RegisteredStatusNotifierItems"));
+    std::vector<std::string> items;
+    std::string line;
+    while (std::getline(reply, line)) {
+        const std::size_t open = line.find("string \"");
+        if (open != std::string::npos) {
+            const std::size_t from = open + 8;
+            items.push_back(line.substr(from, line.rfind('"') - from));
+        }
+    }
+    return items;
 }
 
 void XSession::StartClient(std::vector<std::string> args) {

@@ -1,6 +1,9 @@
 // A real X display for the tests that need one (the tray, focus, hiding): Xvfb with the jwm
 // window manager, whose tray docks Qt's XEmbed tray icons, driven and inspected with xdotool
-// and xwininfo. Child processes see it through DISPLAY, which Start() sets for this process.
+// and xwininfo. Or, for a StatusNotifierItem tray, Xvfb with a private D-Bus session bus, jwm
+// without a tray and Debian's xfce4-panel with its status tray plugin, inspected and driven over
+// the bus with dbus-send. Child processes see the session through DISPLAY and
+// DBUS_SESSION_BUS_ADDRESS, which Start() sets for this process.
 #pragma once
 
 #include <string>
@@ -16,9 +19,14 @@ public:
     XSession(const XSession&) = delete;
     XSession& operator=(const XSession&) = delete;
 
-    // Starts Xvfb on a free display and jwm with a bottom tray, waits until the tray is up, sets
-    // DISPLAY and unsets QT_QPA_PLATFORM and WAYLAND_DISPLAY. False (see Error) on failure.
-    bool Start();
+    enum class Tray {
+        XEmbed,        // jwm's tray; no session bus, so Qt docks an XEmbed icon
+        StatusNotifier // xfce4-panel on a session bus of its own
+    };
+    // Starts Xvfb on a free display and the tray's desktop, waits until the tray is up, sets
+    // DISPLAY (and the session bus) and unsets QT_QPA_PLATFORM and WAYLAND_DISPLAY. False (see
+    // Error) on failure.
+    bool Start(Tray tray = Tray::XEmbed);
     const std::string& Error() const { return error_; }
     const std::string& Display() const { return display_; }
 
@@ -37,6 +45,13 @@ public:
     std::string TrayIconOf(const std::string& instance) const;
     bool Viewable(const std::string& window) const;
 
+    // A method call on the session bus: dbus-send's arguments after --print-reply (destination,
+    // object path, interface.method, typed arguments); its printed reply.
+    std::string Bus(const std::string& arguments) const;
+    // The StatusNotifierItems registered with the panel's watcher, as it names them
+    // (":1.7/StatusNotifierItem").
+    std::vector<std::string> StatusNotifierItems() const;
+
     // Pointer actions at a point inside the window (its own coordinates).
     void Click(const std::string& window, int x, int y, int button = 1, int repeat = 1) const;
     // The close box in jwm's title bar of a client window.
@@ -47,7 +62,12 @@ private:
     std::string display_;
     std::string dir_;
     pid_t server_ = -1;
+    bool StartBus();
+    bool StartPanel();
+
     pid_t manager_ = -1;
+    pid_t bus_ = -1;
+    pid_t panel_ = -1;
     std::vector<pid_t> clients_;
 };
 

@@ -7,6 +7,7 @@
 //   dcrelay-screenshots [OUT_DIR]     (default: screenshots/)
 #include "admin/Baseset.h"
 #include "config/Pdaparamsset.h"
+#include "desktop/DesktopApplication.h"
 #include "desktop/OpLog.h"
 #include "desktop/Unit1.h"
 #include "desktop/xinxi.h"
@@ -16,8 +17,8 @@
 #include "text/Gbk.h"
 
 #include <QApplication>
-#include <QHelpEvent>
 #include <QComboBox>
+#include <QHelpEvent>
 #include <QListWidget>
 #include <QPainter>
 #include <QPixmap>
@@ -111,6 +112,7 @@ int main(int argc, char** argv) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication application(argc, argv);
     application.setQuitOnLastWindowClosed(false);
+    desktop::InstallChineseQtTexts(application);
 
     testsupport::InstanceSettings settings;
     settings.ports = {"COM1", "COM2", "", ""};

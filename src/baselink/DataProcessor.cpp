@@ -29,11 +29,20 @@ ReceivePipeline::ReceivePipeline(WorkLog& log, bool debugLogging, PipelineHandle
     QObject::connect(&tim_DataProc, &QTimer::timeout, [this] { tim_DataProcTimer(); });
 }
 
+// The port swallows what escapes this handler; here each such error leaves one work-log line.
 void ReceivePipeline::Comm1ReceiveData(int slot, const char* buffer, int length) {
+    try {
+        Dispatch(slot, std::string(buffer, static_cast<std::size_t>(length)));
+    } catch (const std::exception& e) {
+        log_.Append(text::Fixed("处理基站") + std::to_string(slot) +
+                    text::Fixed(" 的串口数据出错，数据已丢弃，信息：") + e.what());
+    }
+}
+
+void ReceivePipeline::Dispatch(int slot, const std::string& s) {
     if (log_.LineCount() > WorkLog::kMaxLinesBeforeClear) {
         log_.Clear();
     }
-    std::string s(buffer, static_cast<std::size_t>(length));
     const Clock::time_point now = now_();
     // The rest of an incomplete frame that the last, full chunk left, whatever its first bytes.
     if (Port(slot).Continues(now)) {
@@ -67,12 +76,8 @@ void ReceivePipeline::Comm1ReceiveData(int slot, const char* buffer, int length)
 }
 
 void ReceivePipeline::EnqueueChunk(int slot, const std::string& bytes, Clock::time_point time) {
-    try {
-        const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
-        AddFrames(Port(slot).Add({data, bytes.size()}, time));
-    } catch (const std::exception&) {
-        return; // the chunk is lost, as a failed copy always was
-    }
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    AddFrames(Port(slot).Add({data, bytes.size()}, time));
     Schedule();
 }
 

@@ -36,7 +36,8 @@ public:
                     AssemblyTiming timing = {},
                     std::function<Clock::time_point()> now = Clock::now);
 
-    // The data-received handler of the four ports; slot is the port's Tag.
+    // The data-received handler of the four ports; slot is the port's Tag. An error in handling
+    // the chunk is written to the work log and the chunk is dropped.
     void Comm1ReceiveData(int slot, const char* buffer, int length);
     // Adds a chunk of request traffic to its port's frames.
     void EnqueueChunk(int slot, const std::string& bytes, Clock::time_point time);
@@ -54,6 +55,7 @@ public:
     bool TimerActive() const { return tim_DataProc.isActive(); }
 
 private:
+    void Dispatch(int slot, const std::string& chunk);
     FrameAssembler& Port(int slot);
     void AddFrames(std::vector<RequestFrame> frames);
     void HandOver(const RequestFrame& frame);

@@ -3,12 +3,14 @@
 #include "baselink/BaseFrame.h"
 #include "baselink/xyTypeConv.h"
 #include "support/EventPump.h"
+#include "text/Gbk.h"
 
 #include <QCoreApplication>
 #include <deque>
 #include <gtest/gtest.h>
 #include <map>
 #include <random>
+#include <stdexcept>
 
 using namespace std::chrono_literals;
 
@@ -219,6 +221,25 @@ TEST_F(PipelineFixture, AnErrorInTheDecoderConsumesTheFrame) {
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(errors, std::vector<std::string>{"boom"});
     EXPECT_FALSE(pipe->Busy());
+}
+
+// The port would swallow it without a trace: the work log names the station and the error, and
+// the next chunk is handled.
+TEST_F(PipelineFixture, AnErrorInTheDispatchLeavesOneWorkLogLine) {
+    PipelineHandlers h;
+    h.BaseAnswer = [&](const std::string&, int slot) {
+        answers.emplace_back("", slot);
+        if (answers.size() == 1) {
+            throw std::runtime_error("boom");
+        }
+    };
+    Make(h);
+    Receive(Bytes("AA0000000000000005"), 2);
+    ASSERT_EQ(log.LineCount(), 1u);
+    EXPECT_EQ(log.Lines()[0], text::Fixed("处理基站2 的串口数据出错，数据已丢弃，信息：") + "boom");
+    Receive(Bytes("AA0000000000000005"), 2);
+    EXPECT_EQ(answers.size(), 2u);
+    EXPECT_EQ(log.LineCount(), 1u);
 }
 
 TEST_F(PipelineFixture, NestedTicksDuringAHandOverDoNothing) {

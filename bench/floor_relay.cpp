@@ -2,9 +2,9 @@
 // bench-relay-link to measure the relay against in the same run. dcrelay-hostsim starts it in
 // place of dcrelay. It makes the relay's hops and waits and nothing else: it reads the port with
 // the relay's 100 ms silence rule, writes T1.txt to a temporary file and renames it, posts the
-// notification, takes the host's message, waits 20 ms and 100 ms as the relay does, reads R1.TXT
-// and writes the reply frame to the port. No work log, no registry, no queue files, no R2.txt.
-// SIGTERM or the host's closing message ends it.
+// notification and waits 10 ms (handling what comes meanwhile), takes the host's message, waits
+// 20 ms and 100 ms, reads R1.TXT and writes the reply frame to the port, all as the relay does. No
+// work log, no registry, no queue files, no R2.txt. SIGTERM or the host's closing message ends it.
 #include "baselink/BaseFrame.h"
 #include "baselink/SerialPlatform.h"
 #include "baselink/xyTypeConv.h"
@@ -31,9 +31,13 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 using BaseFrame::RequestFrame;
 
-constexpr auto kReadSilence = 100ms;        // the ports' ReadIntervalTimeout
-constexpr auto kBeforeReply = 20ms + 100ms; // the relay's waits after the host's message
-constexpr auto kReplyRetry = 10ms;          // while R1.TXT is not there yet
+constexpr auto kReadSilence = 100ms; // the ports' ReadIntervalTimeout
+// The relay's wait after posting a notification, during which the host's message is handled.
+constexpr auto kAfterNotify = 10ms;
+// The relay's two waits after the host's message, one after the other, then R1.TXT is read.
+constexpr auto kSettle = 20ms;
+constexpr auto kBeforeReading = 100ms;
+constexpr auto kReplyRetry = 10ms; // while R1.TXT is not there yet
 constexpr std::size_t kFullChunk = 2048;
 
 volatile std::sig_atomic_t stopRequested = 0;
@@ -93,8 +97,10 @@ private:
         if (!chunk_.empty()) {
             next = lastByte_ + kReadSilence;
         }
-        if (readAt_ && (!next || *readAt_ < *next)) {
-            next = readAt_;
+        for (const auto& due : {notified_, settled_, readAt_}) {
+            if (due && (!next || *due < *next)) {
+                next = due;
+            }
         }
         return next ? MsUntil(*next) : -1;
     }
@@ -118,8 +124,8 @@ private:
             closing_ = true;
             break;
         case hostlink::HostCode::HandleOrReply:
-            if (withHost_ && !readAt_) {
-                readAt_ = Clock::now() + kBeforeReply;
+            if (withHost_ && !settled_ && !readAt_) {
+                settled_ = Clock::now() + kSettle;
             }
             break;
         default:
@@ -132,7 +138,13 @@ private:
         if (!chunk_.empty() && now >= lastByte_ + kReadSilence) {
             EndChunk();
         }
-        if (readAt_ && now >= *readAt_) {
+        if (notified_ && now >= *notified_) {
+            notified_.reset();
+        }
+        if (settled_ && now >= *settled_) {
+            settled_.reset();
+            readAt_ = Clock::now() + kBeforeReading;
+        } else if (readAt_ && now >= *readAt_) {
             Reply();
         }
     }
@@ -165,6 +177,7 @@ private:
         text::WriteFileAtomic(exchange_ + hostlink::kRequestFile, header + withHost_->Data + "\r\n",
                               text::Durability::Cached);
         socket_.Post(host_, {hostlink::kNotifyFirst, hostlink::kNotifySecond});
+        notified_ = Clock::now() + kAfterNotify;
     }
 
     // The reply file's body, its last line end removed, framed for the handheld.
@@ -211,7 +224,7 @@ private:
     Clock::time_point lastByte_;
     std::deque<RequestFrame> waiting_;
     std::optional<RequestFrame> withHost_;
-    std::optional<Clock::time_point> readAt_;
+    std::optional<Clock::time_point> notified_, settled_, readAt_;
     bool closing_ = false;
 };
 

@@ -12,7 +12,8 @@
 //  4. the headless relay against the floor (bench-floor-relay: the same hops and waits and
 //     nothing else), REQUESTS each, asked in turn (target: the relay's median at most 1.5 times
 //     the floor's).
-// bench-relay-link REQUESTS --floor: only step 4.
+// bench-relay-link REQUESTS --floor [--exchange-in DIR]: only step 4; with the exchange
+// directories in DIR (/dev/shm, say), to tell the file system's part from the relay's.
 // bench-relay-link REQUESTS --insight [--on-first]: only step 3, headless, twice in the same run,
 // without and with the work-log file switched on (--on-first: with it first; the operation records
 // are always kept), and the recorder's own cost per request and answer with a full table (target:
@@ -96,8 +97,13 @@ void IdleRelay() {
 // a temporary installation.
 class Link {
 public:
-    // program: "" for the relay of the installation.
-    Link(const std::string& program, bool logFile) : inst_(Settings()) {
+    // program: "" for the relay of the installation. exchangeIn: a directory (on another file
+    // system) to hold the exchange directory instead of the installation; "" for none.
+    Link(const std::string& program, bool logFile, const std::string& exchangeIn = "")
+        : inst_(Settings()) {
+        if (!exchangeIn.empty()) {
+            MoveExchange(exchangeIn);
+        }
         if (logFile) {
             std::ofstream(inst_.Dir() + "dcfilepath.ini", std::ios::app)
                 << "[Support]\r\nlogfile=1\r\n";
@@ -151,7 +157,27 @@ public:
     // A reply that no request asked for.
     bool Extra() { return base_->WaitForKind("reply", 500ms).has_value(); }
 
+    ~Link() {
+        if (!movedExchange_.empty()) {
+            std::filesystem::remove_all(movedExchange_);
+        }
+    }
+
 private:
+    // The installation's exchange directory becomes a link to a fresh directory in `parent`.
+    void MoveExchange(const std::string& parent) {
+        std::string dir = parent + "/dcr-exchange-XXXXXX";
+        if (::mkdtemp(dir.data()) == nullptr) {
+            error_ = "cannot make a directory in " + parent;
+            return;
+        }
+        movedExchange_ = dir;
+        std::string exchange = inst_.Exchange();
+        exchange.pop_back();
+        std::filesystem::remove(exchange);
+        std::filesystem::create_symlink(dir, exchange);
+    }
+
     static testsupport::InstanceSettings Settings() {
         testsupport::InstanceSettings s;
         s.registered = {"005", "108", "012", "200"};
@@ -161,6 +187,7 @@ private:
     testsupport::Instance inst_;
     std::unique_ptr<BaseSim> base_, host_;
     std::string error_;
+    std::string movedExchange_;
 };
 
 struct Times {
@@ -212,11 +239,11 @@ double EndToEnd(int count, const char* face, bool logFile = false) {
 
 // The headless relay and the floor, each with its own simulators, asked in turn, request by
 // request, so that both meet the same load on the machine.
-void AgainstTheFloor(int count) {
+void AgainstTheFloor(int count, const std::string& exchangeIn = "") {
     ::setenv("DCRELAY_FACE", "headless", 1);
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    Link relay("", false);
-    Link floor(BaseSim::BuiltProgram("bench-floor-relay"), false);
+    Link relay("", false, exchangeIn);
+    Link floor(BaseSim::BuiltProgram("bench-floor-relay"), false, exchangeIn);
     for (const Link* link : {&relay, &floor}) {
         if (!link->Error().empty()) {
             std::printf("relay against the floor: %s\n", link->Error().c_str());
@@ -229,10 +256,11 @@ void AgainstTheFloor(int count) {
         f.Add(floor.Request(i));
     }
     const double relayMedian = r.At(0.5), floorMedian = f.At(0.5);
-    std::printf("relay against the floor, %d requests each, in turn: relay median %.2f ms "
+    std::printf("relay against the floor, %d requests each, in turn%s%s: relay median %.2f ms "
                 "(90%% %.2f, lost %d), floor median %.2f ms (90%% %.2f, lost %d); ratio %.2f "
                 "(target at most 1.5)\n",
-                count, relayMedian, r.At(0.9), r.lost, floorMedian, f.At(0.9), f.lost,
+                count, exchangeIn.empty() ? "" : ", exchange files in ", exchangeIn.c_str(),
+                relayMedian, r.At(0.9), r.lost, floorMedian, f.At(0.9), f.lost,
                 floorMedian > 0 ? relayMedian / floorMedian : 0.0);
 }
 
@@ -276,7 +304,8 @@ int main(int argc, char** argv) {
     testsupport::EnsureCoreApplication();
     int count = argc > 1 ? std::atoi(argv[1]) : 1000;
     if (argc > 2 && std::strcmp(argv[2], "--floor") == 0) {
-        AgainstTheFloor(count);
+        AgainstTheFloor(count,
+                        argc > 4 && std::strcmp(argv[3], "--exchange-in") == 0 ? argv[4] : "");
         return 0;
     }
     if (argc > 2 && std::strcmp(argv[2], "--insight") == 0) {

@@ -75,9 +75,16 @@ void ReceivePipeline::Dispatch(int slot, const std::string& s) {
     }
 }
 
+// While nothing waits for the decoder and no hand-over runs, the chunk's arrival is a tick of
+// its own: its first frame is handed on at once, the rest one per tick after it.
 void ReceivePipeline::EnqueueChunk(int slot, const std::string& bytes, Clock::time_point time) {
+    const bool idle = started_ && !busy_ && readyFrames_.empty();
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
     AddFrames(Port(slot).Add({data, bytes.size()}, time));
+    if (idle && !readyFrames_.empty()) {
+        tim_DataProcTimer();
+        return;
+    }
     Schedule();
 }
 
@@ -96,6 +103,15 @@ void ReceivePipeline::tim_DataProcTimer() {
         return;
     }
     busy_ = true;
+    // Busy ends and the next tick is planned however the tick ends: a tick that a chunk's arrival
+    // runs sees an error that escapes the hand-over pass by on its way to the dispatch.
+    struct TickEnd {
+        ReceivePipeline& pipe;
+        ~TickEnd() {
+            pipe.busy_ = false;
+            pipe.Schedule();
+        }
+    } tickEnd{*this};
     const Clock::time_point now = now_();
     for (auto& [slot, port] : ports_) {
         AddFrames(port.Expire(now));
@@ -105,8 +121,6 @@ void ReceivePipeline::tim_DataProcTimer() {
         readyFrames_.pop_front();
         HandOver(frame);
     }
-    busy_ = false;
-    Schedule();
 }
 
 FrameAssembler& ReceivePipeline::Port(int slot) {

@@ -5,10 +5,15 @@
 //  3. the relay process with dcrelay-basesim and dcrelay-hostsim: REQUESTS (default 1000)
 //     requests from four handhelds; the relay's own time per request is the time from the
 //     request burst to its reply, less the required waits (100 ms read silence, 20 ms and
-//     100 ms before reading the reply) and the host simulator's own time (target: median
-//     below 5 ms); every request answered exactly once. Run twice: the relay headless, then
-//     with its main window on the offscreen platform, or the other way round with --window-first
-//     (target: median within 1 ms of headless).
+//     100 ms before reading the reply) and the host simulator's own time, which it reports with
+//     each answer (target: median below 5 ms); every request answered exactly once. Run twice:
+//     the relay headless, then with its main window on the offscreen platform, or the other way
+//     round with --window-first (target: median within 1 ms of headless);
+//  4. the headless relay against the floor (bench-floor-relay: the same hops and waits and
+//     nothing else), REQUESTS each, asked in turn (target: the relay's median at most 1.5 times
+//     the floor's).
+// bench-relay-link REQUESTS --floor [--exchange-in DIR]: only step 4; with the exchange
+// directories in DIR (/dev/shm, say), to tell the file system's part from the relay's.
 // bench-relay-link REQUESTS --insight [--on-first]: only step 3, headless, twice in the same run,
 // without and with the work-log file switched on (--on-first: with it first; the operation records
 // are always kept), and the recorder's own cost per request and answer with a full table (target:
@@ -31,8 +36,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
+#include <memory>
+#include <optional>
 #include <utility>
+#include <vector>
 
 using namespace std::chrono_literals;
 using testsupport::BaseSim;
@@ -86,66 +93,175 @@ void IdleRelay() {
                 cpu, wall, 100 * cpu / wall);
 }
 
+// One relay, or the floor in its place, between its own base-station and host simulators in
+// a temporary installation.
+class Link {
+public:
+    // program: "" for the relay of the installation. exchangeIn: a directory (on another file
+    // system) to hold the exchange directory instead of the installation; "" for none.
+    Link(const std::string& program, bool logFile, const std::string& exchangeIn = "")
+        : inst_(Settings()) {
+        if (!exchangeIn.empty()) {
+            MoveExchange(exchangeIn);
+        }
+        if (logFile) {
+            std::ofstream(inst_.Dir() + "dcfilepath.ini", std::ios::app)
+                << "[Support]\r\nlogfile=1\r\n";
+        }
+        base_ = std::make_unique<BaseSim>(
+            std::vector<std::string>{"--link", inst_.Port("COM1"), "--stay", "--gap", "0"});
+        if (!base_->Start()) {
+            error_ = base_->Error();
+            return;
+        }
+        std::vector<std::string> args{"--runtime-dir",
+                                      inst_.RuntimeDir(),
+                                      "--exchange",
+                                      inst_.Exchange(),
+                                      "--reply",
+                                      "OK\\n",
+                                      "--"};
+        if (program.empty()) {
+            args.push_back(inst_.Relay());
+        } else {
+            args.insert(args.end(), {program, inst_.Port("COM1"), inst_.Exchange()});
+        }
+        host_ = std::make_unique<BaseSim>(args, BaseSim::BuiltProgram("dcrelay-hostsim"));
+        host_->SetReadyEvent("started");
+        host_->Start();
+        base_->WaitForKind("query", 5s);
+        testsupport::PumpFor(500ms);
+    }
+
+    const std::string& Error() const { return error_; }
+    const std::string& Dir() const { return inst_.Dir(); }
+
+    // Request i from one of four handhelds: the time from the request burst to its reply, less
+    // the required waits (100 ms read silence, 20 ms and 100 ms before reading the reply) and
+    // the host simulator's own time; nothing when no reply came.
+    std::optional<double> Request(int i) {
+        static const int kHandhelds[4] = {5, 108, 12, 200};
+        std::string data = "n" + std::to_string(i);
+        double t0 = bench::WallSeconds();
+        base_->Send("req " + std::to_string(kHandhelds[i % 4]) + " KT " + data);
+        auto reply = base_->WaitForKind("reply", 5s);
+        double t1 = bench::WallSeconds();
+        auto hostLine = host_->WaitForEvent("answered", 1s);
+        if (!reply) {
+            return std::nullopt;
+        }
+        const std::string hostMs = hostLine ? hostLine->Str("host_ms") : "";
+        return (t1 - t0) * 1000 - 100 - 20 - 100 - (hostMs.empty() ? 0 : std::stod(hostMs));
+    }
+
+    // A reply that no request asked for.
+    bool Extra() { return base_->WaitForKind("reply", 500ms).has_value(); }
+
+    ~Link() {
+        if (!movedExchange_.empty()) {
+            std::filesystem::remove_all(movedExchange_);
+        }
+    }
+
+private:
+    // The installation's exchange directory becomes a link to a fresh directory in `parent`.
+    void MoveExchange(const std::string& parent) {
+        std::string dir = parent + "/dcr-exchange-XXXXXX";
+        if (::mkdtemp(dir.data()) == nullptr) {
+            error_ = "cannot make a directory in " + parent;
+            return;
+        }
+        movedExchange_ = dir;
+        std::string exchange = inst_.Exchange();
+        exchange.pop_back();
+        std::filesystem::remove(exchange);
+        std::filesystem::create_symlink(dir, exchange);
+    }
+
+    static testsupport::InstanceSettings Settings() {
+        testsupport::InstanceSettings s;
+        s.registered = {"005", "108", "012", "200"};
+        return s;
+    }
+
+    testsupport::Instance inst_;
+    std::unique_ptr<BaseSim> base_, host_;
+    std::string error_;
+    std::string movedExchange_;
+};
+
+struct Times {
+    std::vector<double> own;
+    int lost = 0;
+
+    void Add(std::optional<double> ms) {
+        if (ms) {
+            own.push_back(*ms);
+        } else {
+            ++lost;
+        }
+    }
+    double At(double fraction) {
+        std::sort(own.begin(), own.end());
+        return own.empty() ? 0 : own[static_cast<std::size_t>(own.size() * fraction)];
+    }
+};
+
 // The median of the relay's own time per request.
 double EndToEnd(int count, const char* face, bool logFile = false) {
     ::setenv("DCRELAY_FACE", face, 1);
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    testsupport::InstanceSettings s;
-    s.registered = {"005", "108", "012", "200"};
-    testsupport::Instance inst(s);
-    if (logFile) {
-        std::ofstream(inst.Dir() + "dcfilepath.ini", std::ios::app) << "[Support]\r\nlogfile=1\r\n";
-    }
-    BaseSim base({"--link", inst.Port("COM1"), "--stay", "--gap", "0"});
-    if (!base.Start()) {
-        std::printf("end to end: %s\n", base.Error().c_str());
+    Link link("", logFile);
+    if (!link.Error().empty()) {
+        std::printf("end to end: %s\n", link.Error().c_str());
         return 0;
     }
-    BaseSim host({"--runtime-dir", inst.RuntimeDir(), "--exchange", inst.Exchange(), "--reply",
-                  "OK\\n", "--", inst.Relay()},
-                 BaseSim::BuiltProgram("dcrelay-hostsim"));
-    host.SetReadyEvent("started");
-    host.Start();
-    base.WaitForKind("query", 5s);
-    testsupport::PumpFor(500ms);
-    const int handhelds[4] = {5, 108, 12, 200};
-    std::vector<double> own;
-    std::map<std::string, int> answered;
-    int lost = 0;
+    Times t;
     for (int i = 0; i < count; ++i) {
-        std::string data = "n" + std::to_string(i);
-        double t0 = bench::WallSeconds();
-        base.Send("req " + std::to_string(handhelds[i % 4]) + " KT " + data);
-        auto reply = base.WaitForKind("reply", 5s);
-        double t1 = bench::WallSeconds();
-        auto hostLine = host.WaitForEvent("answered", 1s);
-        if (!reply) {
-            ++lost;
-            continue;
-        }
-        double hostMs =
-            hostLine ? std::stod(hostLine->Str("host_ms").empty() ? "0" : hostLine->Str("host_ms"))
-                     : 0;
-        own.push_back((t1 - t0) * 1000 - 100 - 20 - 100 - hostMs);
-        ++answered[reply->Str("time") + reply->Str("text") + std::to_string(i)];
+        t.Add(link.Request(i));
     }
-    std::sort(own.begin(), own.end());
-    double median = own.empty() ? 0 : own[own.size() / 2];
-    double p90 = own.empty() ? 0 : own[own.size() * 9 / 10];
-    bool extra = base.WaitForKind("reply", 500ms).has_value();
+    const double median = t.At(0.5);
     std::printf("end to end, %s, %d requests from four handhelds: answered %zu, lost %d, extra "
                 "%s; relay's own time per request median %.2f ms, 90%% %.2f ms (target median "
                 "< 5 ms; includes the simulators' pipe and pty hops)\n",
-                face, count, own.size(), lost, extra ? "yes" : "none", median, p90);
+                face, count, t.own.size(), t.lost, link.Extra() ? "yes" : "none", median,
+                t.At(0.9));
     if (logFile) {
         std::uintmax_t bytes = 0;
         std::error_code error;
-        for (const auto& f : std::filesystem::directory_iterator(inst.Dir() + "logs", error)) {
+        for (const auto& f : std::filesystem::directory_iterator(link.Dir() + "logs", error)) {
             bytes += f.file_size();
         }
         std::printf("  with the work-log file on: %ju bytes written under logs/\n", bytes);
     }
     return median;
+}
+
+// The headless relay and the floor, each with its own simulators, asked in turn, request by
+// request, so that both meet the same load on the machine.
+void AgainstTheFloor(int count, const std::string& exchangeIn = "") {
+    ::setenv("DCRELAY_FACE", "headless", 1);
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    Link relay("", false, exchangeIn);
+    Link floor(BaseSim::BuiltProgram("bench-floor-relay"), false, exchangeIn);
+    for (const Link* link : {&relay, &floor}) {
+        if (!link->Error().empty()) {
+            std::printf("relay against the floor: %s\n", link->Error().c_str());
+            return;
+        }
+    }
+    Times r, f;
+    for (int i = 0; i < count; ++i) {
+        r.Add(relay.Request(i));
+        f.Add(floor.Request(i));
+    }
+    const double relayMedian = r.At(0.5), floorMedian = f.At(0.5);
+    std::printf("relay against the floor, %d requests each, in turn%s%s: relay median %.2f ms "
+                "(90%% %.2f, lost %d), floor median %.2f ms (90%% %.2f, lost %d); ratio %.2f "
+                "(target at most 1.5)\n",
+                count, exchangeIn.empty() ? "" : ", exchange files in ", exchangeIn.c_str(),
+                relayMedian, r.At(0.9), r.lost, floorMedian, f.At(0.9), f.lost,
+                floorMedian > 0 ? relayMedian / floorMedian : 0.0);
 }
 
 // What keeping records costs: one accepted request and its answer, the table full.
@@ -187,6 +303,11 @@ std::pair<double, double> PairInOrder(bool secondFirst, First first, Second seco
 int main(int argc, char** argv) {
     testsupport::EnsureCoreApplication();
     int count = argc > 1 ? std::atoi(argv[1]) : 1000;
+    if (argc > 2 && std::strcmp(argv[2], "--floor") == 0) {
+        AgainstTheFloor(count,
+                        argc > 4 && std::strcmp(argv[3], "--exchange-in") == 0 ? argv[4] : "");
+        return 0;
+    }
     if (argc > 2 && std::strcmp(argv[2], "--insight") == 0) {
         // --on-first swaps the two runs, to tell the file's cost from that of running second.
         const bool onFirst = argc > 3 && std::strcmp(argv[3], "--on-first") == 0;
@@ -207,5 +328,6 @@ int main(int argc, char** argv) {
         [&] { return EndToEnd(count, "window"); });
     std::printf("window face: median %+.2f ms against headless (target within 1 ms)\n",
                 window - headless);
+    AgainstTheFloor(count);
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include "app/WorkLog.h"
 #include "baselink/BaseFrame.h"
+#include "baselink/CommsError.h"
 #include "baselink/PdaReply.h"
 #include "baselink/SerialPortList.h"
 #include "baselink/xyTypeConv.h"
@@ -12,6 +13,16 @@
 #include <algorithm>
 #include <exception>
 #include <filesystem>
+
+namespace {
+
+// "：" and the system's reason when the port's device was refused; "" for any other failure.
+std::string SystemReasonOf(const std::exception& e) {
+    const auto* comms = dynamic_cast<const ECommsError*>(&e);
+    return comms && !comms->Reason().empty() ? text::Fixed("：") + comms->Reason() : "";
+}
+
+} // namespace
 
 void PortCombo::Fill(const std::vector<std::string>& ports) {
     Items = ports;
@@ -98,7 +109,8 @@ void BaseConnection::ConnectSlotOne() {
         ports_.OpenComm(1);
         QueryBase(1);
     } catch (const std::exception& e) {
-        log_.Append(text::Fixed("打开串口 ") + portName + text::Fixed(" 失败.信息:") + e.what());
+        log_.Append(text::Fixed("打开串口 ") + portName + text::Fixed(" 失败.信息:") + e.what() +
+                    SystemReasonOf(e));
     }
 }
 
@@ -121,8 +133,8 @@ void BaseConnection::ConnectOtherSlot(int slot) {
         ChannelText[i] = text::Fixed("基站未连接");
         ports_.OpenComm(slot);
         QueryBase(slot);
-    } catch (const std::exception&) {
-        log_.Append(portName + text::Fixed(" 打开失败"));
+    } catch (const std::exception& e) {
+        log_.Append(portName + text::Fixed(" 打开失败") + SystemReasonOf(e));
     }
 }
 

@@ -29,11 +29,20 @@ ReceivePipeline::ReceivePipeline(WorkLog& log, bool debugLogging, PipelineHandle
     QObject::connect(&tim_DataProc, &QTimer::timeout, [this] { tim_DataProcTimer(); });
 }
 
+// The port swallows what escapes this handler; here each such error leaves one work-log line.
 void ReceivePipeline::Comm1ReceiveData(int slot, const char* buffer, int length) {
+    try {
+        Dispatch(slot, std::string(buffer, static_cast<std::size_t>(length)));
+    } catch (const std::exception& e) {
+        log_.Append(text::Fixed("处理基站") + std::to_string(slot) +
+                    text::Fixed(" 的串口数据出错，数据已丢弃，信息：") + e.what());
+    }
+}
+
+void ReceivePipeline::Dispatch(int slot, const std::string& s) {
     if (log_.LineCount() > WorkLog::kMaxLinesBeforeClear) {
         log_.Clear();
     }
-    std::string s(buffer, static_cast<std::size_t>(length));
     const Clock::time_point now = now_();
     // The rest of an incomplete frame that the last, full chunk left, whatever its first bytes.
     if (Port(slot).Continues(now)) {
@@ -66,12 +75,15 @@ void ReceivePipeline::Comm1ReceiveData(int slot, const char* buffer, int length)
     }
 }
 
+// While nothing waits for the decoder and no hand-over runs, the chunk's arrival is a tick of
+// its own: its first frame is handed on at once, the rest one per tick after it.
 void ReceivePipeline::EnqueueChunk(int slot, const std::string& bytes, Clock::time_point time) {
-    try {
-        const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
-        AddFrames(Port(slot).Add({data, bytes.size()}, time));
-    } catch (const std::exception&) {
-        return; // the chunk is lost, as a failed copy always was
+    const bool idle = started_ && !busy_ && readyFrames_.empty();
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    AddFrames(Port(slot).Add({data, bytes.size()}, time));
+    if (idle && !readyFrames_.empty()) {
+        tim_DataProcTimer();
+        return;
     }
     Schedule();
 }
@@ -91,6 +103,15 @@ void ReceivePipeline::tim_DataProcTimer() {
         return;
     }
     busy_ = true;
+    // Busy ends and the next tick is planned however the tick ends: a tick that a chunk's arrival
+    // runs sees an error that escapes the hand-over pass by on its way to the dispatch.
+    struct TickEnd {
+        ReceivePipeline& pipe;
+        ~TickEnd() {
+            pipe.busy_ = false;
+            pipe.Schedule();
+        }
+    } tickEnd{*this};
     const Clock::time_point now = now_();
     for (auto& [slot, port] : ports_) {
         AddFrames(port.Expire(now));
@@ -100,8 +121,6 @@ void ReceivePipeline::tim_DataProcTimer() {
         readyFrames_.pop_front();
         HandOver(frame);
     }
-    busy_ = false;
-    Schedule();
 }
 
 FrameAssembler& ReceivePipeline::Port(int slot) {

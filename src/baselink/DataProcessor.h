@@ -1,7 +1,8 @@
 // The receive pipeline: sorts each chunk from a base station by its first bytes and cuts the
 // request chunks into frames, each port on its own, and a 1 ms timer stage that hands the good
 // frames to the request decoder, one per tick, and gives up the incomplete frame of a port
-// whose continuation can no longer come.
+// whose continuation can no longer come. A frame that arrives while none waits is handed on at
+// once, without waiting for the next tick.
 #pragma once
 
 #include "baselink/BaseFrame.h"
@@ -36,9 +37,11 @@ public:
                     AssemblyTiming timing = {},
                     std::function<Clock::time_point()> now = Clock::now);
 
-    // The data-received handler of the four ports; slot is the port's Tag.
+    // The data-received handler of the four ports; slot is the port's Tag. An error in handling
+    // the chunk is written to the work log and the chunk is dropped.
     void Comm1ReceiveData(int slot, const char* buffer, int length);
-    // Adds a chunk of request traffic to its port's frames.
+    // Adds a chunk of request traffic to its port's frames; once started, an idle pipeline hands
+    // the first of them on at once.
     void EnqueueChunk(int slot, const std::string& bytes, Clock::time_point time);
 
     // Starts the processing timer. It runs every 1 ms while frames wait for the decoder, wakes
@@ -54,6 +57,7 @@ public:
     bool TimerActive() const { return tim_DataProc.isActive(); }
 
 private:
+    void Dispatch(int slot, const std::string& chunk);
     FrameAssembler& Port(int slot);
     void AddFrames(std::vector<RequestFrame> frames);
     void HandOver(const RequestFrame& frame);

@@ -446,7 +446,7 @@ void TComm::OpenComm() {
     }
     const OpenedDevice device = OpenDevice(ResolvePortDevice(commName_, ProgramDirectoryStorage()));
     if (device.status == OpenStatus::CannotOpen) {
-        throw ECommsError("Error opening serial port");
+        throw ECommsError("Error opening serial port", device.error.reason);
     }
     if (device.status == OpenStatus::NotATerminal) {
         throw ECommsError("File handle is not a comm handle ");

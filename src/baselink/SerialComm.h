@@ -4,19 +4,14 @@
 // send are queued to the writer, so the caller never waits for the wire.
 #pragma once
 
+#include "baselink/CommsError.h"
+
 #include <QObject>
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <stdexcept>
 #include <string>
-
-// Raised by OpenComm with one of the fixed messages.
-class ECommsError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 enum class TDtrControl { DtrEnable, DtrDisable, DtrHandshake };
 enum class TRtsControl { RtsEnable, RtsDisable, RtsHandshake, RtsTransmissionAvailable };

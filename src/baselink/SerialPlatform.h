@@ -12,9 +12,23 @@ namespace serial {
 
 enum class OpenStatus { Opened, CannotOpen, NotATerminal };
 
+// Why the system refused a device, sorted by what the operator can do about it.
+enum class OpenFault { None, NoDevice, PermissionDenied, Busy, Other };
+
+struct SystemError {
+    OpenFault fault = OpenFault::None;
+    int errnum = 0;     // the system's error number
+    std::string reason; // the system's reason as the operator reads it (GBK), e.g. "权限不够"
+};
+
+// The one place where an error number of opening or locking a device becomes an outcome. A lock
+// that another opener holds (EWOULDBLOCK) is a busy device.
+SystemError OpenError(int errnum);
+
 struct OpenedDevice {
     OpenStatus status = OpenStatus::CannotOpen;
     int fd = -1;
+    SystemError error; // CannotOpen: why
 };
 
 // Opens `path` non-blocking without becoming its controlling terminal, takes an exclusive lock

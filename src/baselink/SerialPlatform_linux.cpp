@@ -4,6 +4,8 @@
 // stay in one place.
 #include "baselink/SerialPlatform.h"
 
+#include "text/SystemReason.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -115,13 +117,33 @@ void AddToEventFd(int fd) {
 
 } // namespace
 
+SystemError OpenError(int errnum) {
+    switch (errnum) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case ENOTDIR:
+        return {OpenFault::NoDevice, errnum, text::SystemReason(errnum)};
+    case EACCES:
+    case EPERM:
+        return {OpenFault::PermissionDenied, errnum, text::SystemReason(errnum)};
+    case EBUSY:
+    case EWOULDBLOCK:
+        return {OpenFault::Busy, errnum, text::SystemReason(EBUSY)};
+    default:
+        return {OpenFault::Other, errnum, text::SystemReason(errnum)};
+    }
+}
+
 OpenedDevice OpenDevice(const std::string& path) {
     OpenedDevice device;
     const int fd = OpenRetrying(path);
     if (fd < 0) {
+        device.error = OpenError(errno);
         return device;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        device.error = OpenError(errno);
         ::close(fd);
         return device;
     }

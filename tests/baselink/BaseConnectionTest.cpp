@@ -1,5 +1,6 @@
 #include "baselink/BaseConnection.h"
 #include "app/WorkLog.h"
+#include "baselink/CommsError.h"
 #include "baselink/PdaReply.h"
 #include "config/AppSettings.h"
 #include "support/EventPump.h"
@@ -7,7 +8,6 @@
 #include "text/Gbk.h"
 
 #include <gtest/gtest.h>
-#include <stdexcept>
 
 namespace {
 
@@ -30,7 +30,7 @@ struct FakePorts : SlotPorts, BasePorts {
     void OpenComm(int slot) override {
         calls.push_back("open" + std::to_string(slot));
         if (failOpen[slot - 1]) {
-            throw std::runtime_error("Error opening serial port");
+            throw ECommsError("Error opening serial port", text::Fixed("权限不够"));
         }
         open[slot - 1] = true;
     }
@@ -181,8 +181,8 @@ TEST_F(ScanFixture, OpenFailuresAreLoggedAndTheScanGoesOn) {
     scan.ConnectBaseStations();
     ASSERT_EQ(log.LineCount(), 2u);
     EXPECT_EQ(log.Lines()[0], text::Fixed("打开串口 ") + "COM1" + text::Fixed(" 失败.信息:") +
-                                  "Error opening serial port");
-    EXPECT_EQ(log.Lines()[1], "COM3" + text::Fixed(" 打开失败"));
+                                  "Error opening serial port" + text::Fixed("：权限不够"));
+    EXPECT_EQ(log.Lines()[1], "COM3" + text::Fixed(" 打开失败：权限不够"));
     EXPECT_EQ(scan.ChannelText[0], NotConnected());
     EXPECT_EQ(scan.ChannelText[1], NotConnected());
 }

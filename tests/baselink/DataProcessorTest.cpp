@@ -3,12 +3,15 @@
 #include "baselink/BaseFrame.h"
 #include "baselink/xyTypeConv.h"
 #include "support/EventPump.h"
+#include "text/Gbk.h"
 
 #include <QCoreApplication>
 #include <deque>
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <random>
+#include <stdexcept>
 
 using namespace std::chrono_literals;
 
@@ -221,6 +224,25 @@ TEST_F(PipelineFixture, AnErrorInTheDecoderConsumesTheFrame) {
     EXPECT_FALSE(pipe->Busy());
 }
 
+// The port would swallow it without a trace: the work log names the station and the error, and
+// the next chunk is handled.
+TEST_F(PipelineFixture, AnErrorInTheDispatchLeavesOneWorkLogLine) {
+    PipelineHandlers h;
+    h.BaseAnswer = [&](const std::string&, int slot) {
+        answers.emplace_back("", slot);
+        if (answers.size() == 1) {
+            throw std::runtime_error("boom");
+        }
+    };
+    Make(h);
+    Receive(Bytes("AA0000000000000005"), 2);
+    ASSERT_EQ(log.LineCount(), 1u);
+    EXPECT_EQ(log.Lines()[0], text::Fixed("处理基站2 的串口数据出错，数据已丢弃，信息：") + "boom");
+    Receive(Bytes("AA0000000000000005"), 2);
+    EXPECT_EQ(answers.size(), 2u);
+    EXPECT_EQ(log.LineCount(), 1u);
+}
+
 TEST_F(PipelineFixture, NestedTicksDuringAHandOverDoNothing) {
     PipelineHandlers h;
     h.HandleRequest = [&](const RequestFrame& f) {
@@ -308,9 +330,10 @@ TEST(PipelineTimer, RunsWhileThereIsWorkAndStopsWhenIdle) {
     pipe.Start();
     EXPECT_FALSE(pipe.TimerActive());
     std::string f = Bytes(kWorkedRequest);
-    pipe.Comm1ReceiveData(1, f.data(), static_cast<int>(f.size()));
-    EXPECT_TRUE(pipe.TimerActive());
-    EXPECT_TRUE(testsupport::PumpUntil([&] { return handed == 1; }, 2s));
+    const std::string two = f + f;
+    pipe.Comm1ReceiveData(1, two.data(), static_cast<int>(two.size()));
+    EXPECT_TRUE(pipe.TimerActive()) << "for the second frame";
+    EXPECT_TRUE(testsupport::PumpUntil([&] { return handed == 2; }, 2s));
     QCoreApplication::processEvents();
     EXPECT_FALSE(pipe.TimerActive());
     // A full chunk of an unfinished frame wakes the timer to give it up.
@@ -328,4 +351,54 @@ TEST(PipelineTimer, RunsWhileThereIsWorkAndStopsWhenIdle) {
     pipe.Comm1ReceiveData(2, behind.data(), static_cast<int>(behind.size()));
     EXPECT_TRUE(testsupport::PumpUntil([&] { return pipe.HeldBytes(1) == 0; }, 2s));
     EXPECT_GT(pipe.HeldBytes(2), 0u) << "station 2's frame may still be continued";
+}
+
+// An idle pipeline takes a chunk's arrival for a tick: its first frame is handed on at once, the
+// others one per tick, and a chunk that arrives during a hand-over waits behind them.
+TEST(PipelineTimer, AnIdlePipelineHandsTheFirstFrameOnAtOnce) {
+    testsupport::EnsureCoreApplication();
+    WorkLog log;
+    std::vector<std::string> handed;
+    std::function<void(const std::string&)> receive;
+    PipelineHandlers h;
+    h.HandleRequest = [&](const RequestFrame& f) {
+        handed.push_back(f.Data);
+        if (f.Data == "a") {
+            receive(Request("c"));
+        }
+    };
+    ReceivePipeline pipe(log, false, h);
+    receive = [&](const std::string& bytes) {
+        pipe.Comm1ReceiveData(1, bytes.data(), static_cast<int>(bytes.size()));
+    };
+    pipe.Start();
+    receive(Request("a") + Request("b"));
+    EXPECT_EQ(handed, std::vector<std::string>{"a"});
+    EXPECT_TRUE(testsupport::PumpUntil([&] { return handed.size() == 3; }, 2s));
+    EXPECT_EQ(handed, (std::vector<std::string>{"a", "b", "c"}));
+    receive(Request("d"));
+    EXPECT_EQ(handed.size(), 4u);
+}
+
+// An error that escapes even the error report of a hand-over that a chunk's arrival ran ends in
+// the work log, and the pipeline is not left busy.
+TEST(PipelineTimer, AnErrorEscapingAHandOverLeavesThePipelineFree) {
+    testsupport::EnsureCoreApplication();
+    WorkLog log;
+    int handed = 0;
+    PipelineHandlers h;
+    h.HandleRequest = [&](const RequestFrame&) {
+        if (++handed == 1) {
+            throw std::runtime_error("boom");
+        }
+    };
+    h.UnhandledError = [](const std::string& m) { throw std::runtime_error(m + " again"); };
+    ReceivePipeline pipe(log, false, h);
+    pipe.Start();
+    const std::string f = Bytes(kWorkedRequest);
+    pipe.Comm1ReceiveData(1, f.data(), static_cast<int>(f.size()));
+    EXPECT_EQ(log.LineCount(), 1u);
+    EXPECT_FALSE(pipe.Busy());
+    pipe.Comm1ReceiveData(1, f.data(), static_cast<int>(f.size()));
+    EXPECT_EQ(handed, 2);
 }

@@ -3,6 +3,7 @@
 #include "support/EventPump.h"
 #include "support/PtyPair.h"
 #include "support/TempDir.h"
+#include "text/Gbk.h"
 
 #include <chrono>
 #include <ctime>
@@ -19,10 +20,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string OpenError(TComm& comm) {
+// The message of the failed opening, "" when it opened; `reason` receives the system's reason.
+std::string OpenError(TComm& comm, std::string* reason = nullptr) {
     try {
         comm.OpenComm();
     } catch (const ECommsError& e) {
+        if (reason) {
+            *reason = e.Reason();
+        }
         return e.what();
     }
     return "";
@@ -113,23 +118,27 @@ TEST_F(SerialCommTest, OpenTwiceRaisesAndKeepsTheFirstOpening) {
     EXPECT_TRUE(Send(*comm_, "x"));
 }
 
+// The message stays the fixed text; the system's reason comes with it.
 TEST_F(SerialCommTest, OpenFailuresLeaveTheComponentClosed) {
     std::ofstream(dir_ + "plain.txt") << "x";
     fs::create_symlink(dir_ + "gone", dir_ + "ports/COM9");
     struct Case {
         std::string name;
         std::string message;
+        const char* reason; // UTF-8
     } cases[] = {
-        {"ttyDoesNotExist", "Error opening serial port"},
-        {"COM9", "Error opening serial port"}, // dangling link
-        {dir_, "Error opening serial port"},   // a directory
-        {"/dev/null", "File handle is not a comm handle "},
-        {dir_ + "plain.txt", "File handle is not a comm handle "},
+        {"ttyDoesNotExist", "Error opening serial port", "没有那个文件或目录"},
+        {"COM9", "Error opening serial port", "没有那个文件或目录"}, // dangling link
+        {dir_, "Error opening serial port", "是一个目录"},
+        {"/dev/null", "File handle is not a comm handle ", ""},
+        {dir_ + "plain.txt", "File handle is not a comm handle ", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         comm_->SetCommName(c.name);
-        EXPECT_EQ(OpenError(*comm_), c.message);
+        std::string reason;
+        EXPECT_EQ(OpenError(*comm_, &reason), c.message);
+        EXPECT_EQ(reason, text::ToGbk(c.reason));
         EXPECT_FALSE(Send(*comm_, "x"));
     }
     comm_->SetCommName("COM1");
@@ -140,7 +149,9 @@ TEST_F(SerialCommTest, ASecondComponentCannotOpenAHeldDevice) {
     comm_->OpenComm();
     TComm other;
     other.SetCommName(pty_.DevicePath());
-    EXPECT_EQ(OpenError(other), "Error opening serial port");
+    std::string reason;
+    EXPECT_EQ(OpenError(other, &reason), "Error opening serial port");
+    EXPECT_EQ(reason, text::ToGbk("设备或资源忙"));
     EXPECT_FALSE(Send(other, "x"));
     pty_.Write("still mine");
     ASSERT_TRUE(WaitChunks(1));

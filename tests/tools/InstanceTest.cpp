@@ -203,6 +203,18 @@ TEST_F(InstanceCheckTest, APortHeldByAnotherProcessIsNamed) {
     EXPECT_THAT(run.Line("base station 1 answer"), HasSubstr("skip"));
 }
 
+// A port linked to a directory (/dev/serial/by-id/ instead of the adapter in it) is listed and
+// may be opened by everyone's rights, yet the system refuses it, and the check says why.
+TEST_F(InstanceCheckTest, APortTheSystemRefusesGivesTheSystemsReason) {
+    fs::create_directory(inst.Dir() + "by-id");
+    fs::create_symlink(inst.Dir() + "by-id", inst.Port("COM1"));
+    CheckRun run = RunCheck(inst.Dir());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.Line("base station 1 answer"),
+                HasSubstr("FAIL  base station 1 answer: cannot be opened: Is a directory "
+                          "(是一个目录)"));
+}
+
 TEST_F(InstanceCheckTest, AStationThatDoesNotAnswerOrAnswersShortFails) {
     StartStation({"--no-answer"});
     CheckRun run = RunCheck(inst.Dir());

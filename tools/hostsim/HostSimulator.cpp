@@ -17,8 +17,8 @@ constexpr Ms kKillAfter = 2000; // after SIGTERM, before SIGKILL
 
 } // namespace
 
-Simulator::Simulator(Options options, Output& output)
-    : o_(std::move(options)), out_(output), autoReply_(!o_.noReply) {}
+Simulator::Simulator(Options options, Output& output, Clock clock)
+    : o_(std::move(options)), out_(output), clock_(std::move(clock)), autoReply_(!o_.noReply) {}
 
 simjson::JsonLine Simulator::Event(Ms now, const char* event) const {
     return simjson::JsonLine().Ms("t", now).Str("event", event);
@@ -144,8 +144,8 @@ void Simulator::Answer(Ms now, Pending& p, std::optional<std::string> body) {
         return;
     }
     EmitReply(now, p.seq, path, reply);
-    Post(now, handle_, o_.readyCode);
-    Emit(Event(now, "answered").Int("seq", p.seq).Ms("host_ms", now - p.notified));
+    const Ms posted = Post(now, handle_, o_.readyCode);
+    Emit(Event(now, "answered").Int("seq", p.seq).Ms("host_ms", posted - p.notified));
 }
 
 void Simulator::EmitReply(Ms now, int seq, const std::string& path, const std::string& bytes) {
@@ -157,13 +157,15 @@ void Simulator::EmitReply(Ms now, int seq, const std::string& path, const std::s
              .Str("hex", HexCodec::BytesToHex(bytes)));
 }
 
-void Simulator::Post(Ms now, std::uint32_t first, std::int32_t second) {
+Ms Simulator::Post(Ms now, std::uint32_t first, std::int32_t second) {
     const bool sent = out_.Post(relayHandle_, hostlink::HostMessage{first, second});
+    const Ms posted = clock_ ? clock_() : now;
     Emit(Event(now, "post")
              .Int("to", relayHandle_)
              .Int("first", first)
              .Int("second", second)
              .Bool("sent", sent));
+    return posted;
 }
 
 // --- time ---

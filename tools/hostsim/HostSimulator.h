@@ -1,7 +1,8 @@
-// The simulated host program, free of clocks, sockets and processes: it is given the time
-// (milliseconds of a steady clock since the simulator started) with every call, reads and writes
-// the exchange files, and reports what to print, post and signal through Output. The program
-// around it owns the endpoint, the relay process, standard input and the poll loop.
+// The simulated host program, free of sockets and processes: it is given the time (milliseconds
+// of a steady clock since the simulator started) with every call, reads and writes the exchange
+// files, and reports what to print, post and signal through Output. The program around it owns
+// the endpoint, the relay process, standard input and the poll loop, and may give it the clock
+// itself, to measure how long its own answers take.
 //
 // Every line has "t" (milliseconds since the simulator started) and "event":
 //   started     handle, runtime_dir, exchange, relay_pid, command (the argument vector),
@@ -11,7 +12,8 @@
 //   request     seq, file, then mnemonic, header, size, text (UTF-8), hex; or missing: true
 //   reply       seq (0 for write-reply), file, size, text, hex
 //   post        to, first, second, sent
-//   answered    seq, host_ms: from the notification to the reply-ready post
+//   answered    seq, host_ms: from the notification to the reply-ready post, as the clock saw it:
+//               the simulator's own time (reading, writing, any reply delay), not the relay's
 //   unanswered  seq, reason: "no-reply" or "no rule"
 //   command     line;  echo: text;  error: message
 //   exit        status (the relay's exit code, or 128 + signal), signal when it was killed;
@@ -24,6 +26,7 @@
 #include "hostlink/HostProtocol.h"
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -51,7 +54,11 @@ struct Started {
 
 class Simulator {
 public:
-    Simulator(Options options, Output& output);
+    // The time now, on the clock of the calls' times.
+    using Clock = std::function<Ms()>;
+
+    // Without a clock, the time given with a call stands for every moment of that call.
+    Simulator(Options options, Output& output, Clock clock = {});
 
     void RelayStarted(Ms now, const Started& started);
     void Received(Ms now, const hostlink::HostMessage& message);
@@ -82,7 +89,8 @@ private:
     void AnswerDue(Ms now);
     void Answer(Ms now, Pending& p, std::optional<std::string> body);
     void EmitReply(Ms now, int seq, const std::string& path, const std::string& bytes);
-    void Post(Ms now, std::uint32_t first, std::int32_t second);
+    // Returns the moment the message went out.
+    Ms Post(Ms now, std::uint32_t first, std::int32_t second);
     void EndRelay(Ms now);
     void RunCommands(Ms now);
     void Execute(Ms now, const hostsim::Command& c);
@@ -93,6 +101,7 @@ private:
 
     Options o_;
     Output& out_;
+    Clock clock_;
     unsigned handle_ = 0;
     unsigned relayHandle_ = 0;
     bool autoReply_ = true;

@@ -162,7 +162,7 @@ int main(int argc, char** argv) {
     }
     const Options o = parsed.options;
     Host host;
-    Simulator sim(o, host);
+    Simulator sim(o, host, Now);
     const int signals = SignalPipe();
     Started started;
     if (signals < 0 || !OpenEndpoint(o, host, sim, started)) {

@@ -447,7 +447,7 @@ private:
                             dir_ + " lists the serial devices");
             return;
         case Status::Held:
-            report_.Add(Verdict::Fail, item, "another process holds the port (" + q.error + ")",
+            report_.Add(Verdict::Fail, item, "another process holds the port: " + q.error,
                         "run the check with sudo to name that process, then stop it");
             return;
         case Status::NotATerminal:

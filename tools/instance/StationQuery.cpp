@@ -3,8 +3,8 @@
 #include "baselink/BaseFrame.h"
 #include "baselink/SerialPlatform.h"
 #include "baselink/xyTypeConv.h"
+#include "text/Gbk.h"
 
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -80,17 +80,36 @@ QueryOutcome Ask(int fd, int attempts, int waitMs) {
     return outcome;
 }
 
+// The system's reason in the outcome's words, then as the relay's work log gives it.
+std::string ReasonText(const serial::SystemError& error) {
+    std::string words;
+    switch (error.fault) {
+    case serial::OpenFault::NoDevice:
+        words = "no such device";
+        break;
+    case serial::OpenFault::PermissionDenied:
+        words = "permission denied";
+        break;
+    case serial::OpenFault::Busy:
+        words = "busy";
+        break;
+    default:
+        words = std::strerror(error.errnum);
+        break;
+    }
+    return words + " (" + text::ToUtf8(error.reason) + ")";
+}
+
 } // namespace
 
 QueryOutcome QueryStation(const std::string& device, int slot, int attempts, int waitMs) {
     serial::OpenedDevice opened = serial::OpenDevice(device);
-    const int openError = errno;
     if (opened.status == serial::OpenStatus::NotATerminal) {
         return {Status::NotATerminal, 0, "not a serial device"};
     }
     if (opened.status != serial::OpenStatus::Opened) {
-        const bool held = openError == EWOULDBLOCK || openError == EBUSY;
-        return {held ? Status::Held : Status::CannotOpen, 0, std::strerror(openError)};
+        const bool held = opened.error.fault == serial::OpenFault::Busy;
+        return {held ? Status::Held : Status::CannotOpen, 0, ReasonText(opened.error)};
     }
     SetUpLine(opened.fd, slot);
     std::this_thread::sleep_for(std::chrono::milliseconds(100)); // the relay's pause before a query

@@ -11,8 +11,8 @@ struct QueryOutcome {
         Answered,    // channel holds the channel number (the answer's index + 1)
         ShortAnswer, // an answer shorter than 8 bytes: the relay cannot read its channel
         Silent,      // no answer to any attempt
-        Held,        // another process holds the port (its lock or exclusive use)
-        CannotOpen,  // error says why
+        Held,        // another process holds the port (its lock or exclusive use); error says so
+        CannotOpen,  // error gives the system's reason
         NotATerminal,
     };
     Status status = Status::Silent;

@@ -4,12 +4,12 @@
 // and writer threads and the far end's drain thread). Target: main thread below 2% of one core.
 #include "BenchUtil.h"
 #include "app/PumpWait.h"
-#include "app/WorkLog.h"
 #include "baselink/PdaReply.h"
 #include "baselink/SerialComm.h"
 #include "menu/DownloadBroadcast.h"
 #include "menu/DownloadImage.h"
 #include "support/PtyPair.h"
+#include "worklog/WorkLog.h"
 
 #include <QCoreApplication>
 #include <QTimer>

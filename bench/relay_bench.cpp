@@ -4,7 +4,6 @@
 // time here, so the figures are the relay's processing alone. Prints microseconds per operation.
 #include "BenchUtil.h"
 
-#include "app/WorkLog.h"
 #include "baselink/PdaReplySender.h"
 #include "config/AppSettings.h"
 #include "config/HandheldRegistry.h"
@@ -13,6 +12,7 @@
 #include "relay/RequestRecord.h"
 #include "text/Files.h"
 #include "text/Gbk.h"
+#include "worklog/WorkLog.h"
 
 #include <cstdio>
 #include <cstdlib>

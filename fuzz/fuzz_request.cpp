@@ -2,7 +2,6 @@
 // refused with a well-formed reply, answered in test mode, or queued; a queued request becomes
 // the request file T1.txt (written in the scratch directory) exactly as composed.
 #include "FuzzSupport.h"
-#include "app/WorkLog.h"
 #include "baselink/BaseFrame.h"
 #include "baselink/PdaReply.h"
 #include "baselink/xyTypeConv.h"
@@ -14,6 +13,7 @@
 #include "text/Decimal.h"
 #include "text/Files.h"
 #include "text/Gbk.h"
+#include "worklog/WorkLog.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -1,7 +1,7 @@
 #include "admin/Baseset.h"
 
-#include "desktop/OperatorMessageBox.h"
-#include "desktop/QtText.h"
+#include "widgetkit/OperatorMessageBox.h"
+#include "widgetkit/QtText.h"
 
 #include <QComboBox>
 #include <QFormLayout>
@@ -16,7 +16,7 @@ namespace admin {
 
 namespace {
 
-using desktop::FromGbk;
+using widgetkit::FromGbk;
 
 QString U(const char* utf8) {
     return QString::fromUtf8(utf8);
@@ -30,7 +30,7 @@ Tfrm_baseSet::Tfrm_baseSet(const std::vector<std::string>& names, BasePorts& por
     : QDialog(parent), baseIds_(baseIds), channelText_(channelText),
       sequence_(ports, waits, channelText) {
     setWindowTitle(U("无线基站设置程序"));
-    ShowMessage = [this](const OperatorMessage& m) { desktop::ShowOperatorMessage(this, m); };
+    ShowMessage = [this](const OperatorMessage& m) { widgetkit::ShowOperatorMessage(this, m); };
 
     ComboBox1 = new QComboBox(this);
     for (const std::string& name : names) {

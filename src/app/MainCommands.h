@@ -4,7 +4,7 @@
 #pragma once
 
 #include "admin/HandheldView.h"
-#include "app/WorkLog.h"
+#include "worklog/WorkLog.h"
 
 #include <string>
 

@@ -4,10 +4,10 @@
 #pragma once
 
 #include "app/OperationRecords.h"
-#include "app/WorkLog.h"
 #include "baselink/PdaReply.h"
 #include "text/Gbk.h"
 #include "text/Waits.h"
+#include "worklog/WorkLog.h"
 
 #include <array>
 #include <string>

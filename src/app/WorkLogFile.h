@@ -5,7 +5,7 @@
 // number of days are removed when a day begins.
 #pragma once
 
-#include "app/WorkLog.h"
+#include "worklog/WorkLog.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -1,6 +1,5 @@
 #include "baselink/BaseConnection.h"
 
-#include "app/WorkLog.h"
 #include "baselink/BaseFrame.h"
 #include "baselink/PdaReply.h"
 #include "baselink/SerialPortList.h"
@@ -8,6 +7,7 @@
 #include "config/AppSettings.h"
 #include "text/Decimal.h"
 #include "text/Gbk.h"
+#include "worklog/WorkLog.h"
 
 #include <algorithm>
 #include <exception>

@@ -1,9 +1,9 @@
 #include "baselink/PdaReply.h"
 
-#include "app/WorkLog.h"
 #include "baselink/BaseFrame.h"
 #include "baselink/xyTypeConv.h"
 #include "text/Gbk.h"
+#include "worklog/WorkLog.h"
 
 #include <exception>
 

@@ -1,10 +1,10 @@
 #include "menu/DownloadBroadcast.h"
 
-#include "app/WorkLog.h"
 #include "baselink/xyTypeConv.h"
 #include "menu/DownloadImage.h"
 #include "text/Files.h"
 #include "text/Gbk.h"
+#include "worklog/WorkLog.h"
 
 #include <algorithm>
 #include <optional>

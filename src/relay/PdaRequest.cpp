@@ -1,6 +1,5 @@
 #include "relay/PdaRequest.h"
 
-#include "app/WorkLog.h"
 #include "baselink/PdaReplySender.h"
 #include "baselink/xyTypeConv.h"
 #include "config/AppSettings.h"
@@ -8,6 +7,7 @@
 #include "relay/OperationNames.h"
 #include "text/Decimal.h"
 #include "text/Gbk.h"
+#include "worklog/WorkLog.h"
 
 namespace relay {
 

@@ -1,10 +1,10 @@
 #include "relay/ReplyHandler.h"
 
-#include "app/WorkLog.h"
 #include "baselink/PdaReplySender.h"
 #include "config/AppSettings.h"
 #include "text/Files.h"
 #include "text/Gbk.h"
+#include "worklog/WorkLog.h"
 
 #include <exception>
 

@@ -1,10 +1,10 @@
 #include "baselink/BaseConnection.h"
-#include "app/WorkLog.h"
 #include "baselink/PdaReply.h"
 #include "config/AppSettings.h"
 #include "support/EventPump.h"
 #include "support/ScriptedWaits.h"
 #include "text/Gbk.h"
+#include "worklog/WorkLog.h"
 
 #include <gtest/gtest.h>
 #include <stdexcept>

@@ -1,8 +1,8 @@
 #include "baselink/BaseFrame.h"
-#include "app/WorkLog.h"
 #include "baselink/PdaReply.h"
 #include "baselink/xyTypeConv.h"
 #include "text/Gbk.h"
+#include "worklog/WorkLog.h"
 
 #include <deque>
 #include <gtest/gtest.h>

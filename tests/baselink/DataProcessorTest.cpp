@@ -1,8 +1,8 @@
 #include "baselink/DataProcessor.h"
-#include "app/WorkLog.h"
 #include "baselink/BaseFrame.h"
 #include "baselink/xyTypeConv.h"
 #include "support/EventPump.h"
+#include "worklog/WorkLog.h"
 
 #include <QCoreApplication>
 #include <deque>

@@ -4,7 +4,6 @@
 #include "menu/DownloadBroadcast.h"
 
 #include "app/PumpWait.h"
-#include "app/WorkLog.h"
 #include "baselink/DataProcessor.h"
 #include "baselink/PdaReply.h"
 #include "baselink/SerialComm.h"
@@ -12,6 +11,7 @@
 #include "menu/MenuTestSupport.h"
 #include "support/BaseSim.h"
 #include "support/EventPump.h"
+#include "worklog/WorkLog.h"
 
 #include <QTimer>
 #include <filesystem>

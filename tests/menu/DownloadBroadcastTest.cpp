@@ -3,12 +3,12 @@
 #include "menu/DownloadBroadcast.h"
 
 #include "app/PumpWait.h"
-#include "app/WorkLog.h"
 #include "baselink/xyTypeConv.h"
 #include "menu/DownloadImage.h"
 #include "menu/MenuTestSupport.h"
 #include "support/EventPump.h"
 #include "support/ScriptedWaits.h"
+#include "worklog/WorkLog.h"
 
 #include <QTimer>
 #include <algorithm>

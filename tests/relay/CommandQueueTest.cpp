@@ -1,12 +1,12 @@
 #include "RelayRecorders.h"
 
 #include "app/RetryTimer.h"
-#include "app/WorkLog.h"
 #include "config/AppSettings.h"
 #include "config/HandheldRegistry.h"
 #include "relay/CommandQueue.h"
 #include "support/EventPump.h"
 #include "text/Gbk.h"
+#include "worklog/WorkLog.h"
 
 #include <algorithm>
 #include <filesystem>

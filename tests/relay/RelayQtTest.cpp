@@ -3,11 +3,11 @@
 
 #include "app/PumpWait.h"
 #include "app/RetryTimer.h"
-#include "app/WorkLog.h"
 #include "config/AppSettings.h"
 #include "config/HandheldRegistry.h"
 #include "relay/Relay.h"
 #include "support/EventPump.h"
+#include "worklog/WorkLog.h"
 
 #include <QTimer>
 #include <gtest/gtest.h>

@@ -1,13 +1,13 @@
 #include "RelayRecorders.h"
 
 #include "app/RetryTimer.h"
-#include "app/WorkLog.h"
 #include "config/AppSettings.h"
 #include "config/HandheldRegistry.h"
 #include "relay/CommandQueue.h"
 #include "relay/ReplyFile.h"
 #include "relay/ReplyHandler.h"
 #include "text/Gbk.h"
+#include "worklog/WorkLog.h"
 
 #include <filesystem>
 #include <functional>

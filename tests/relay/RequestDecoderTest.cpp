@@ -1,12 +1,12 @@
 #include "RelayRecorders.h"
 
-#include "app/WorkLog.h"
 #include "baselink/PdaReply.h"
 #include "config/AppSettings.h"
 #include "config/HandheldRegistry.h"
 #include "relay/OperationNames.h"
 #include "relay/PdaRequest.h"
 #include "text/Gbk.h"
+#include "worklog/WorkLog.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,13 @@
 // A dialog's message to the operator shown as a modal message box on that dialog.
 #pragma once
 
-#include "desktop/QtText.h"
 #include "text/Messages.h"
+#include "widgetkit/QtText.h"
 
 #include <QMessageBox>
 #include <QWidget>
 
-namespace desktop {
+namespace widgetkit {
 
 inline void ShowOperatorMessage(QWidget* parent, const OperatorMessage& message) {
     const QMessageBox::Icon icon = message.Kind == MessageKind::Error ? QMessageBox::Critical
@@ -18,4 +18,4 @@ inline void ShowOperatorMessage(QWidget* parent, const OperatorMessage& message)
     box.exec();
 }
 
-} // namespace desktop
+} // namespace widgetkit

@@ -25,8 +25,8 @@ QString U(const char* utf8) {
 } // namespace
 
 Tfrm_baseSet::Tfrm_baseSet(const std::vector<std::string>& names, BasePorts& ports, Waits& waits,
-                           const std::array<std::string, 4>& baseIds,
-                           std::array<std::string, 4>& channelText, QWidget* parent)
+                           const std::array<std::string, kStationCount>& baseIds,
+                           std::array<std::string, kStationCount>& channelText, QWidget* parent)
     : QDialog(parent), baseIds_(baseIds), channelText_(channelText),
       sequence_(ports, waits, channelText) {
     setWindowTitle(U("无线基站设置程序"));

@@ -10,6 +10,7 @@
 #include "baselink/BaseConnection.h"
 #include "config/HandheldRegistry.h"
 #include "relay/RelayInterfaces.h"
+#include "text/Stations.h"
 
 #include <array>
 #include <optional>
@@ -26,7 +27,7 @@ class HandheldPanel : public ScanView, public config::RegistryView, public relay
 public:
     // channelText: the scan's ChannelText of the four stations.
     HandheldPanel(MainView& view, const config::AppSettings& settings,
-                  const std::array<std::string, 4>& channelText);
+                  const std::array<std::string, kStationCount>& channelText);
 
     const admin::THandheldView& Data() const { return data_; }
     void SetTreeSelectionHandling(bool on) { data_.TreeSelectionHandling = on; }
@@ -59,7 +60,7 @@ public:
 private:
     MainView& view_;
     const config::AppSettings& settings_;
-    const std::array<std::string, 4>& channelText_;
+    const std::array<std::string, kStationCount>& channelText_;
     admin::THandheldView data_;
 };
 

@@ -68,7 +68,7 @@ void BaseConnection::QueryBase(int slot) {
 
 void BaseConnection::ConnectBaseStations() {
     ConnectSlotOne();
-    for (int slot = 2; slot <= 4 && !waits_.Ending(); ++slot) {
+    for (int slot = 2; slot <= kStationCount && !waits_.Ending(); ++slot) {
         ConnectOtherSlot(slot);
     }
     if (!waits_.Ending()) {
@@ -127,7 +127,7 @@ void BaseConnection::ConnectOtherSlot(int slot) {
 }
 
 void BaseConnection::HandleBaseAnswer(const std::string& answer, int slot) {
-    if (slot >= 1 && slot <= 4) {
+    if (slot >= 1 && slot <= kStationCount) {
         std::string& channel = ChannelText[static_cast<std::size_t>(slot - 1)];
         channel = text::Fixed("基站未连接");
         if (answer.size() < 8) {
@@ -140,7 +140,7 @@ void BaseConnection::HandleBaseAnswer(const std::string& answer, int slot) {
         }
     }
     int selected = view_.SelectedStation();
-    if (selected >= 0 && selected <= 3) {
+    if (selected >= 0 && selected < kStationCount) {
         view_.SetChannelLabel(ChannelText[static_cast<std::size_t>(selected)]);
     }
 }

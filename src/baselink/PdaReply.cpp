@@ -20,13 +20,13 @@ std::string Decode(const std::string& hex) {
 
 } // namespace
 
-BaseSender::BaseSender(const std::array<std::string, 4>& baseIds, BasePorts& ports, WorkLog& log,
-                       std::function<std::string(int)> operationName)
+BaseSender::BaseSender(const std::array<std::string, kStationCount>& baseIds, BasePorts& ports,
+                       WorkLog& log, std::function<std::string(int)> operationName)
     : baseIds_(baseIds), ports_(ports), log_(log), operationName_(std::move(operationName)) {}
 
 void BaseSender::SendToBase(const std::string& hex, int slot) {
     const std::string bytes = Decode(hex);
-    if (slot < 1 || slot > 4 || baseIds_[static_cast<std::size_t>(slot - 1)].empty()) {
+    if (slot < 1 || slot > kStationCount || baseIds_[static_cast<std::size_t>(slot - 1)].empty()) {
         return;
     }
     ports_.SendData(slot, bytes);
@@ -56,7 +56,7 @@ void BaseSender::LogReply(const std::string& handheldDec, int operation, const s
 
 void BaseSender::RouteReply(const std::string& addressHex, const StationReply& reply) {
     std::string station = text::Trim(addressHex).substr(0, 2);
-    for (int slot = 1; slot <= 4; ++slot) {
+    for (int slot = 1; slot <= kStationCount; ++slot) {
         if (baseIds_[static_cast<std::size_t>(slot - 1)] == station) {
             Deliver(slot, reply);
             return;

@@ -4,6 +4,7 @@
 
 #include "baselink/PdaReplySender.h"
 #include "baselink/ReplyHold.h"
+#include "text/Stations.h"
 
 #include <array>
 #include <deque>
@@ -24,8 +25,8 @@ class BaseSender : public PdaReplySender {
 public:
     // baseIds: the configured identifier of each slot, read at every send.
     // operationName: the name the log shows for an operation number.
-    BaseSender(const std::array<std::string, 4>& baseIds, BasePorts& ports, WorkLog& log,
-               std::function<std::string(int)> operationName);
+    BaseSender(const std::array<std::string, kStationCount>& baseIds, BasePorts& ports,
+               WorkLog& log, std::function<std::string(int)> operationName);
 
     // Decodes the hex text and hands it to the slot's port when the slot has a BaseId; otherwise,
     // or when the port is closed, nothing is sent and nothing is said.
@@ -52,7 +53,7 @@ private:
     // Decodes the hex text and queues it on the slot's port; false when the port did not take it.
     bool HandOver(int slot, const std::string& hex);
 
-    const std::array<std::string, 4>& baseIds_;
+    const std::array<std::string, kStationCount>& baseIds_;
     BasePorts& ports_;
     WorkLog& log_;
     std::function<std::string(int)> operationName_;

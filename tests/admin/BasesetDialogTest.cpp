@@ -25,7 +25,7 @@ namespace {
 // query with channel 05, the others stay silent.
 struct Station : BasePorts, Waits {
     std::vector<std::string> frames;
-    std::array<std::string, 4>* channelText = nullptr;
+    std::array<std::string, kStationCount>* channelText = nullptr;
     std::function<void()> duringWait;
 
     bool SendData(int slot, const std::string& bytes) override {
@@ -60,8 +60,8 @@ struct BasesetDialogTest : ::testing::Test {
     }
 
     Station station;
-    std::array<std::string, 4> ids{"0A", "", "zz", ""};
-    std::array<std::string, 4> channelText{"07", "", "", ""};
+    std::array<std::string, kStationCount> ids{"0A", "", "zz", ""};
+    std::array<std::string, kStationCount> channelText{"07", "", "", ""};
     Tfrm_baseSet dialog{{text::ToGbk("基站1"), text::ToGbk("基站2"), text::ToGbk("基站3")},
                         station,
                         station,

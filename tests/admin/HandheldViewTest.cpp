@@ -12,8 +12,8 @@ using config::StationSectionName;
 namespace {
 
 struct HandheldViewTest : ::testing::Test {
-    const std::array<std::string, 4> channels{"01", "02", "03", "04"};
-    const std::array<std::string, 4> baseIds{"0A", "0B", "", ""};
+    const std::array<std::string, kStationCount> channels{"01", "02", "03", "04"};
+    const std::array<std::string, kStationCount> baseIds{"0A", "0B", "", ""};
     config::HandheldRegistry registry;
     admin::THandheldView view;
 

@@ -14,9 +14,9 @@ namespace {
 // Ports that record what the scan does with them; a query on an open slot can be answered.
 struct FakePorts : SlotPorts, BasePorts {
     std::vector<std::string> calls;
-    std::array<bool, 4> open{};
-    std::array<std::string, 4> names;
-    std::array<bool, 4> failOpen{};
+    std::array<bool, kStationCount> open{};
+    std::array<std::string, kStationCount> names;
+    std::array<bool, kStationCount> failOpen{};
     std::function<void(int)> onQuery;
 
     void SetCommName(int slot, const std::string& name) override {

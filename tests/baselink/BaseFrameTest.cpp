@@ -50,7 +50,7 @@ std::string Hex(const std::string& bytes) {
 }
 
 struct SenderFixture : ::testing::Test {
-    std::array<std::string, 4> ids{"02", "", "", ""};
+    std::array<std::string, kStationCount> ids{"02", "", "", ""};
     RecordingPorts ports;
     WorkLog log;
     BaseSender sender{ids, ports, log, [](int op) { return "OP" + std::to_string(op); }};
@@ -130,7 +130,7 @@ TEST_F(SenderFixture, AReplyIsLoggedAsSentOnlyWhenItsPortTookIt) {
 
 TEST_F(SenderFixture, RoutingComparesTheStationTextExactly) {
     struct Case {
-        std::array<std::string, 4> ids;
+        std::array<std::string, kStationCount> ids;
         int slot; // 0: not sent
     } cases[] = {
         {{"2", "", "", ""}, 0},  {{"", "02", "02", ""}, 2}, {{"", "", "", "02"}, 4},

@@ -101,7 +101,7 @@ struct Link : DownloadPorts, DownloadView, BasePorts {
 
     WorkLog log;
     app::PumpWaits waits;
-    std::array<std::string, 4> baseIds{"02", "", "", ""};
+    std::array<std::string, kStationCount> baseIds{"02", "", "", ""};
     TComm comm;
     BaseSender sender;
     std::unique_ptr<ReceivePipeline> pipeline;

@@ -8,6 +8,7 @@
 #include "menu/MenuTestSupport.h"
 #include "support/EventPump.h"
 #include "support/ScriptedWaits.h"
+#include "text/Stations.h"
 #include "worklog/WorkLog.h"
 
 #include <QTimer>
@@ -451,7 +452,7 @@ TEST_F(DownloadTest, ReadyNoticeWaitsStopsTheHideTimerAndAsks) {
         EXPECT_THAT(waits, ::testing::ElementsAre(kReadyWait));
         std::vector<std::string> expected{"hide-timer:stop", "prompt"};
         if (confirm) {
-            for (int slot = 1; slot <= 4; ++slot) {
+            for (int slot = 1; slot <= kStationCount; ++slot) {
                 expected.push_back("port" + std::to_string(slot) + ":" + kStartFrameHex);
             }
         }

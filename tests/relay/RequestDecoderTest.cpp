@@ -92,7 +92,7 @@ TEST_F(DecoderTest, UnknownOperationFrameEchoesTheByte) {
             return true;
         }
     } ports;
-    std::array<std::string, 4> baseIds{"02", "", "", ""};
+    std::array<std::string, kStationCount> baseIds{"02", "", "", ""};
     WorkLog frameLog;
     BaseSender realSender(baseIds, ports, frameLog,
                           [](int op) { return relay::OperationName(op); });

@@ -56,7 +56,7 @@ struct BenchLink : menu::DownloadPorts, menu::DownloadView, BasePorts {
 
     TComm& comm;
     WorkLog log;
-    std::array<std::string, 4> baseIds{"02", "", "", ""};
+    std::array<std::string, kStationCount> baseIds{"02", "", "", ""};
     BaseSender sender;
     int packets = 0;
     int cycles = 0;

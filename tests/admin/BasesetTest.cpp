@@ -96,8 +96,10 @@ TEST(BasesetSequence, ClockThenChannelThenQueryWithPausesAndWaits) {
     EXPECT_THAT(r.timeline, ElementsAre("2 AA4100000007090508100703240054", "pause 40",
                                         "2 AA40000000020A3F0049", "pause 40", "wait 900",
                                         "2 AA00000000000000", "pause 40", "wait 100"));
-    const std::string off = text::Fixed("基站未连接");
-    EXPECT_EQ(r.channelText, (std::array<std::string, kStationCount>{off, "64", off, off}));
+    std::array<std::string, kStationCount> expected;
+    expected.fill(text::Fixed("基站未连接"));
+    expected[1] = "64";
+    EXPECT_EQ(r.channelText, expected);
 }
 
 TEST(BasesetSequence, AStationThatDoesNotTakeTheChannelFails) {

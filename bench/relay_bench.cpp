@@ -39,13 +39,13 @@ struct NoRetry : relay::RetryTimer {
 };
 struct CountingSender : PdaReplySender {
     std::size_t sent = 0;
-    void SendPdaReply(int, const std::string&, const std::string&, const std::string&,
-                      const std::string&, bool) override {
+    void SendPdaReply(int, std::uint8_t, std::uint8_t, const std::string&, const std::string&,
+                      bool) override {
         ++sent;
     }
 };
 struct NoView : relay::HandheldView {
-    void MarkLoggedIn(const std::string&) override {}
+    void MarkLoggedIn(std::uint8_t, std::uint8_t) override {}
 };
 
 // Microseconds per call of f, run n times.

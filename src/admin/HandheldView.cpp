@@ -1,10 +1,9 @@
 #include "admin/HandheldView.h"
 
+#include "baselink/xyTypeConv.h"
 #include "config/HandheldRegistry.h"
 #include "text/Decimal.h"
 #include "text/Gbk.h"
-
-#include <cstdlib>
 
 namespace admin {
 
@@ -103,15 +102,11 @@ void THandheldView::SelectListItem(const std::string& caption) {
     }
 }
 
-void THandheldView::MarkLoggedIn(const std::string& addressHex,
+void THandheldView::MarkLoggedIn(std::uint8_t baseByte, std::uint8_t handheld,
                                  const std::array<std::string, kStationCount>& baseIds,
                                  const std::array<std::string, kStationCount>& channelText) {
-    std::string baseId = addressHex.substr(0, 2);
-    std::string handheldHex =
-        addressHex.size() >= 2 ? addressHex.substr(addressHex.size() - 2) : "";
-    char* end = nullptr;
-    long number = std::strtol(handheldHex.c_str(), &end, 16);
-    std::string number3 = text::ZeroPadded(number, 3);
+    const std::string baseId = HexCodec::ToHex(baseByte, 2);
+    const std::string number3 = text::ZeroPadded(handheld, 3);
 
     std::string stationName;
     for (int slot = 1; slot <= kStationCount; ++slot) {

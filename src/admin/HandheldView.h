@@ -6,6 +6,7 @@
 #include "text/Stations.h"
 
 #include <array>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -52,9 +53,9 @@ public:
     // TreeSelectionHandling is off or when no such node exists.
     void SelectTreeNode(int station, int handheld,
                         const std::array<std::string, kStationCount>& channelText);
-    // addressHex: base-station ID (two hex digits) followed by the handheld number (two hex
-    // digits). baseIds: the configured IDs of the four slots.
-    void MarkLoggedIn(const std::string& addressHex,
+    // baseByte and handheld: the request frame's base-station ID and handheld number.
+    // baseIds: the configured IDs of the four slots.
+    void MarkLoggedIn(std::uint8_t baseByte, std::uint8_t handheld,
                       const std::array<std::string, kStationCount>& baseIds,
                       const std::array<std::string, kStationCount>& channelText);
 

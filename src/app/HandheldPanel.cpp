@@ -77,8 +77,8 @@ void HandheldPanel::RegistryLoaded(config::HandheldRegistry& registry, bool sele
     view_.HandheldViewChanged();
 }
 
-void HandheldPanel::MarkLoggedIn(const std::string& addressHex) {
-    data_.MarkLoggedIn(addressHex, settings_.BaseId, channelText_);
+void HandheldPanel::MarkLoggedIn(std::uint8_t baseByte, std::uint8_t handheld) {
+    data_.MarkLoggedIn(baseByte, handheld, settings_.BaseId, channelText_);
     view_.HandheldViewChanged();
 }
 

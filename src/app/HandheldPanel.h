@@ -13,6 +13,7 @@
 #include "text/Stations.h"
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
@@ -55,7 +56,7 @@ public:
     // RegistryView.
     void RegistryLoaded(config::HandheldRegistry& registry, bool selectFirstStation) override;
     // relay::HandheldView.
-    void MarkLoggedIn(const std::string& addressHex) override;
+    void MarkLoggedIn(std::uint8_t baseByte, std::uint8_t handheld) override;
 
 private:
     MainView& view_;

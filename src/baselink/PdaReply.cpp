@@ -32,14 +32,14 @@ void BaseSender::SendToBase(const std::string& hex, int slot) {
     ports_.SendData(slot, bytes);
 }
 
-void BaseSender::SendPdaReply(int operation, const std::string& addressHex,
-                              const std::string& handheldDec, const std::string& text,
-                              const std::string& timeHex, bool success) {
+void BaseSender::SendPdaReply(int operation, std::uint8_t baseByte, std::uint8_t handheld,
+                              const std::string& text, const std::string& timeHex, bool success) {
     try {
         std::string frame =
-            BaseFrame::BuildReply(operation, addressHex, handheldDec, text, timeHex, success);
+            BaseFrame::BuildReply(operation, baseByte, handheld, text, timeHex, success);
+        const std::string handheldDec = std::to_string(handheld);
         LogReply(handheldDec, operation, frame, text);
-        RouteReply(addressHex, {frame, handheldDec, operationName_(operation)});
+        RouteReply(baseByte, {frame, handheldDec, operationName_(operation)});
     } catch (const std::exception& e) {
         log_.Append(text::Fixed("发送数据失败.信息:") + e.what());
     }
@@ -54,8 +54,8 @@ void BaseSender::LogReply(const std::string& handheldDec, int operation, const s
     log_.Append(kEquals);
 }
 
-void BaseSender::RouteReply(const std::string& addressHex, const StationReply& reply) {
-    std::string station = text::Trim(addressHex).substr(0, 2);
+void BaseSender::RouteReply(std::uint8_t baseByte, const StationReply& reply) {
+    const std::string station = HexCodec::ToHex(baseByte, 2);
     for (int slot = 1; slot <= kStationCount; ++slot) {
         if (baseIds_[static_cast<std::size_t>(slot - 1)] == station) {
             Deliver(slot, reply);

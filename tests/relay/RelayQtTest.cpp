@@ -53,7 +53,7 @@ TEST_F(RelayQtTest, FromRequestToReplyAndOnToTheNext) {
     ASSERT_EQ(sender.sent.size(), 1u);
     EXPECT_EQ(sender.sent[0], (SentReply{0, "0201", "1", "welcome", kTime, true}));
     EXPECT_EQ(host.notified.back(), "ZZCC 002\r\n0000012\r\n");
-    EXPECT_EQ(relay.Queue().Head().Handheld, "2");
+    EXPECT_EQ(relay.Queue().Head().Handheld, 2);
 }
 
 TEST_F(RelayQtTest, ReplyReadyDuringTheWaitIsNotRunNested) {
@@ -64,7 +64,7 @@ TEST_F(RelayQtTest, ReplyReadyDuringTheWaitIsNotRunNested) {
     relay.HandleReply();
     ASSERT_EQ(sender.sent.size(), 1u);
     EXPECT_EQ(sender.sent[0].text, "for one");
-    EXPECT_EQ(relay.Queue().Head().Handheld, "2");
+    EXPECT_EQ(relay.Queue().Head().Handheld, 2);
 }
 
 TEST_F(RelayQtTest, ProgramEndingEndsTheWaitForTheReplyFile) {

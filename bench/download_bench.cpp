@@ -4,12 +4,12 @@
 // and writer threads and the far end's drain thread). Target: main thread below 2% of one core.
 #include "BenchUtil.h"
 #include "app/PumpWait.h"
-#include "app/WorkLog.h"
 #include "baselink/PdaReply.h"
 #include "baselink/SerialComm.h"
 #include "menu/DownloadBroadcast.h"
 #include "menu/DownloadImage.h"
 #include "support/PtyPair.h"
+#include "worklog/WorkLog.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -56,7 +56,7 @@ struct BenchLink : menu::DownloadPorts, menu::DownloadView, BasePorts {
 
     TComm& comm;
     WorkLog log;
-    std::array<std::string, 4> baseIds{"02", "", "", ""};
+    std::array<std::string, kStationCount> baseIds{"02", "", "", ""};
     BaseSender sender;
     int packets = 0;
     int cycles = 0;

@@ -194,9 +194,8 @@ private:
             body.resize(body.size() - 2);
         }
         const RequestFrame& r = *withHost_;
-        WriteToPort(HexCodec::HexToText(BaseFrame::BuildReply(
-            r.Operation, HexCodec::ToHex(r.BaseByte, 2) + HexCodec::ToHex(r.Handheld, 2),
-            std::to_string(r.Handheld), body, r.TimeHex, true)));
+        WriteToPort(HexCodec::HexToText(
+            BaseFrame::BuildReply(r.Operation, r.BaseByte, r.Handheld, body, r.TimeHex, true)));
         withHost_.reset();
         readAt_.reset();
         NextToHost();

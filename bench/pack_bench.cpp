@@ -1,9 +1,9 @@
 // Time to pack menu tables filled to every area's capacity and assemble FF.bin (target: below
 // 100 ms). Prints the figures of each packer and of the whole preparation.
-#include "app/WorkLog.h"
 #include "menu/DownloadImage.h"
 #include "text/Files.h"
 #include "text/Gbk.h"
+#include "worklog/WorkLog.h"
 
 #include <algorithm>
 #include <chrono>

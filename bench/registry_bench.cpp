@@ -15,9 +15,9 @@ namespace {
 
 // The file SaveRegistry writes for `entries` handhelds spread over the four stations.
 std::string RegistryFile(std::size_t entries) {
-    std::array<std::vector<std::string>, 4> handhelds;
+    std::array<std::vector<std::string>, kStationCount> handhelds;
     for (std::size_t i = 0; i < entries; ++i) {
-        handhelds[i % 4].push_back(std::to_string(i));
+        handhelds[i % kStationCount].push_back(std::to_string(i));
     }
     return config::RegistryFileBytes(handhelds);
 }

@@ -4,7 +4,6 @@
 // time here, so the figures are the relay's processing alone. Prints microseconds per operation.
 #include "BenchUtil.h"
 
-#include "app/WorkLog.h"
 #include "baselink/PdaReplySender.h"
 #include "config/AppSettings.h"
 #include "config/HandheldRegistry.h"
@@ -13,6 +12,7 @@
 #include "relay/RequestRecord.h"
 #include "text/Files.h"
 #include "text/Gbk.h"
+#include "worklog/WorkLog.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -39,13 +39,13 @@ struct NoRetry : relay::RetryTimer {
 };
 struct CountingSender : PdaReplySender {
     std::size_t sent = 0;
-    void SendPdaReply(int, const std::string&, const std::string&, const std::string&,
-                      const std::string&, bool) override {
+    void SendPdaReply(int, std::uint8_t, std::uint8_t, const std::string&, const std::string&,
+                      bool) override {
         ++sent;
     }
 };
 struct NoView : relay::HandheldView {
-    void MarkLoggedIn(const std::string&) override {}
+    void MarkLoggedIn(std::uint8_t, std::uint8_t) override {}
 };
 
 // Microseconds per call of f, run n times.

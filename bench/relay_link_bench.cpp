@@ -267,8 +267,8 @@ void AgainstTheFloor(int count, const std::string& exchangeIn = "") {
 // What keeping records costs: one accepted request and its answer, the table full.
 class NoLink : public PdaReplySender {
 public:
-    void SendPdaReply(int, const std::string&, const std::string&, const std::string&,
-                      const std::string&, bool) override {}
+    void SendPdaReply(int, std::uint8_t, std::uint8_t, const std::string&, const std::string&,
+                      bool) override {}
 };
 
 void RecorderCost() {
@@ -279,7 +279,7 @@ void RecorderCost() {
     double w0 = bench::WallSeconds();
     for (int i = 0; i < rounds; ++i) {
         recorder.RequestAccepted(request);
-        recorder.SendPdaReply(7, "0205", "5", "OK", "291615000000", true);
+        recorder.SendPdaReply(7, 0x02, 5, "OK", "291615000000", true);
     }
     double us = (bench::WallSeconds() - w0) * 1e6 / rounds;
     std::printf("records: %.2f us per request and answer, %zu records kept\n", us,

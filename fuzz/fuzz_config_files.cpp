@@ -17,12 +17,12 @@ struct CountingView : config::RegistryView {
     void RegistryLoaded(HandheldRegistry&, bool) override { ++loads; }
 };
 
-using Lists = std::array<std::vector<std::string>, 4>;
+using Lists = std::array<std::vector<std::string>, kStationCount>;
 
 Lists HandheldLists(const HandheldRegistry& registry) {
     Lists lists;
     for (const config::StationEntry& station : registry.Stations) {
-        FUZZ_CHECK(station.BaseNumber >= 1 && station.BaseNumber <= 4);
+        FUZZ_CHECK(station.BaseNumber >= 1 && station.BaseNumber <= kStationCount);
         for (const config::HandheldEntry& entry : station.Handhelds) {
             lists[static_cast<std::size_t>(station.BaseNumber - 1)].push_back(entry.Number);
         }
@@ -42,7 +42,7 @@ AppSettings LoadSettingsFile(const std::string& path) {
 
 void CheckRegistry(const std::string& bytes, AppSettings settings) {
     const std::string path = fuzz::WriteScratchFile(config::kRegistryFileName, bytes);
-    for (std::size_t n = 0; n < 4; ++n) {
+    for (std::size_t n = 0; n < kStationCount; ++n) {
         if (text::Trim(settings.BaseId[n]).empty()) {
             settings.BaseId[n] = "0" + std::to_string(n + 1);
         }
@@ -50,9 +50,9 @@ void CheckRegistry(const std::string& bytes, AppSettings settings) {
     HandheldRegistry registry;
     CountingView view;
     config::LoadRegistry(registry, path, settings, &view);
-    FUZZ_CHECK(view.loads == 1 && registry.Stations.size() <= 4);
+    FUZZ_CHECK(view.loads == 1 && registry.Stations.size() <= kStationCount);
     const Lists lists = HandheldLists(registry);
-    for (std::size_t n = 0; n < 4; ++n) {
+    for (std::size_t n = 0; n < kStationCount; ++n) {
         for (const std::string& number : lists[n]) {
             FUZZ_CHECK(!number.empty() && registry.IsRegistered(settings.BaseId[n], number));
         }
@@ -81,7 +81,7 @@ void CheckSettingsSave(const std::string& path, const AppSettings& s, FuzzedData
     FUZZ_CHECK(back.DelaySetting == f.Delay && back.FileMonitoring == f.FileMode);
     FUZZ_CHECK(back.TestMode == f.TestMode && back.PortName == f.PortName);
     FUZZ_CHECK(back.TestText == f.TestText);
-    for (std::size_t n = 0; n < 4; ++n) {
+    for (std::size_t n = 0; n < kStationCount; ++n) {
         const auto hex = config::BaseIdHexText(f.BaseIdDecimal[n]);
         FUZZ_CHECK(back.BaseId[n] == hex.value_or(s.BaseId[n]));
     }

@@ -2,9 +2,9 @@
 // and FF.bin is built from them, or the download is refused with a message and no image; any
 // seven section files either fit their areas in one image or are refused.
 #include "FuzzSupport.h"
-#include "app/WorkLog.h"
 #include "menu/DownloadImage.h"
 #include "text/Files.h"
+#include "worklog/WorkLog.h"
 
 #include <cstdint>
 #include <cstdio>

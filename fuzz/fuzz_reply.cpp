@@ -32,9 +32,9 @@ void CheckRecognised(const relay::ReplyFile& reply) {
     const std::string text = relay::HandheldReplyText(reply.Body);
     FUZZ_CHECK(text.size() <= relay::kMaxReplyBytes && reply.Body.starts_with(text));
     FUZZ_CHECK(IsCharBoundary(reply.Body, text.size()));
-    const bool ok = relay::ReplyStatusOk(reply.HandheldField, "5");
+    const bool ok = relay::ReplyStatusOk(reply.HandheldField, 5);
     const std::string frame = HexCodec::HexToText(
-        BaseFrame::BuildReply(reply.Operation, "0105", "5", text, "000000000000", ok));
+        BaseFrame::BuildReply(reply.Operation, 0x01, 5, text, "000000000000", ok));
     FUZZ_CHECK(frame.size() == text.size() + 24 && frame.substr(20, text.size()) == text);
     FUZZ_CHECK(!text::ToUtf8(text).empty() || text.empty());
 }

@@ -2,7 +2,6 @@
 // refused with a well-formed reply, answered in test mode, or queued; a queued request becomes
 // the request file T1.txt (written in the scratch directory) exactly as composed.
 #include "FuzzSupport.h"
-#include "app/WorkLog.h"
 #include "baselink/BaseFrame.h"
 #include "baselink/PdaReply.h"
 #include "baselink/xyTypeConv.h"
@@ -11,9 +10,9 @@
 #include "relay/OperationNames.h"
 #include "relay/PdaRequest.h"
 #include "relay/RequestRecord.h"
-#include "text/Decimal.h"
 #include "text/Files.h"
 #include "text/Gbk.h"
+#include "worklog/WorkLog.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -29,20 +28,21 @@ struct Ports : BasePorts {
 
 struct Submitted {
     int operation;
-    std::string address, handheld, data, time;
+    std::uint8_t base, handheld;
+    std::string data, time;
 };
 
 struct Queue : relay::RequestQueue {
     std::vector<Submitted> submitted;
-    void SubmitRequest(int operation, const std::string& address, const std::string& handheld,
+    void SubmitRequest(int operation, std::uint8_t base, std::uint8_t handheld,
                        const std::string& data, const std::string& time) override {
-        submitted.push_back({operation, address, handheld, data, time});
+        submitted.push_back({operation, base, handheld, data, time});
     }
 };
 
 struct Host : relay::HandheldView, relay::HostNotifier {
     int logins = 0, notices = 0;
-    void MarkLoggedIn(const std::string&) override { ++logins; }
+    void MarkLoggedIn(std::uint8_t, std::uint8_t) override { ++logins; }
     void NotifyHost() override { ++notices; }
 };
 
@@ -105,9 +105,8 @@ struct World {
 
 void CheckQueued(World& w, const Submitted& q) {
     FUZZ_CHECK(relay::IsKnownOperation(q.operation));
-    w.builder.BuildRequest(q.operation, q.handheld, q.data, q.time, q.address);
-    const std::string record = relay::ComposeRequestRecord(
-        q.operation, static_cast<int>(text::ParseDecimal(q.handheld)), q.data, q.time);
+    w.builder.BuildRequest(q.operation, q.base, q.handheld, q.data, q.time);
+    const std::string record = relay::ComposeRequestRecord(q.operation, q.handheld, q.data, q.time);
     FUZZ_CHECK(text::ReadFile(relay::RequestFilePath(w.settings)) == record);
     FUZZ_CHECK(w.host.notices == 1 && w.host.logins == (q.operation == 0 ? 1 : 0));
 }

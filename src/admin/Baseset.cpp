@@ -1,7 +1,7 @@
 #include "admin/Baseset.h"
 
-#include "desktop/OperatorMessageBox.h"
-#include "desktop/QtText.h"
+#include "widgetkit/OperatorMessageBox.h"
+#include "widgetkit/QtText.h"
 
 #include <QComboBox>
 #include <QFormLayout>
@@ -16,7 +16,7 @@ namespace admin {
 
 namespace {
 
-using desktop::FromGbk;
+using widgetkit::FromGbk;
 
 constexpr int kVisibleChannels = 12;
 
@@ -27,12 +27,12 @@ QString U(const char* utf8) {
 } // namespace
 
 Tfrm_baseSet::Tfrm_baseSet(const std::vector<std::string>& names, BasePorts& ports, Waits& waits,
-                           const std::array<std::string, 4>& baseIds,
-                           std::array<std::string, 4>& channelText, QWidget* parent)
+                           const std::array<std::string, kStationCount>& baseIds,
+                           std::array<std::string, kStationCount>& channelText, QWidget* parent)
     : QDialog(parent), baseIds_(baseIds), channelText_(channelText),
       sequence_(ports, waits, channelText) {
     setWindowTitle(U("无线基站设置程序"));
-    ShowMessage = [this](const OperatorMessage& m) { desktop::ShowOperatorMessage(this, m); };
+    ShowMessage = [this](const OperatorMessage& m) { widgetkit::ShowOperatorMessage(this, m); };
 
     ComboBox1 = new QComboBox(this);
     for (const std::string& name : names) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "admin/BasesetSequence.h"
+#include "text/Stations.h"
 
 #include <QDialog>
 #include <QTimer>
@@ -25,8 +26,8 @@ public:
     // the rest is the main window's: its ports, its waits, the configured IDs and the channel
     // texts that its receive path sets.
     Tfrm_baseSet(const std::vector<std::string>& names, BasePorts& ports, Waits& waits,
-                 const std::array<std::string, 4>& baseIds, std::array<std::string, 4>& channelText,
-                 QWidget* parent = nullptr);
+                 const std::array<std::string, kStationCount>& baseIds,
+                 std::array<std::string, kStationCount>& channelText, QWidget* parent = nullptr);
 
     // How a message reaches the operator: a modal box on the dialog (tests record them).
     std::function<void(const OperatorMessage&)> ShowMessage;
@@ -44,8 +45,8 @@ private:
     void SetPressed();
     void ShowClock();
 
-    const std::array<std::string, 4>& baseIds_;
-    std::array<std::string, 4>& channelText_;
+    const std::array<std::string, kStationCount>& baseIds_;
+    std::array<std::string, kStationCount>& channelText_;
     BaseSetSequence sequence_;
     bool setting_ = false;
 };

@@ -15,7 +15,6 @@ namespace admin {
 
 namespace {
 
-constexpr int kSlots = 4;
 constexpr int kMaxId = 255; // the channel frame carries the ID in one byte
 constexpr auto kFramePause = std::chrono::milliseconds(40);
 
@@ -29,10 +28,10 @@ OperatorMessage Plain(const char* utf8) {
 
 } // namespace
 
-StationChoice ChooseStation(int entry, const std::array<std::string, 4>& baseIds,
-                            const std::array<std::string, 4>& channelText) {
+StationChoice ChooseStation(int entry, const std::array<std::string, kStationCount>& baseIds,
+                            const std::array<std::string, kStationCount>& channelText) {
     StationChoice choice;
-    if (entry < 0 || entry >= kSlots) {
+    if (entry < 0 || entry >= kStationCount) {
         return choice;
     }
     const auto slot = static_cast<std::size_t>(entry);
@@ -56,7 +55,8 @@ StationChoice ChooseStation(int entry, const std::array<std::string, 4>& baseIds
 }
 
 BaseSetSequence::BaseSetSequence(BasePorts& ports, Waits& waits,
-                                 std::array<std::string, 4>& channelText, Pause pause, Clock clock)
+                                 std::array<std::string, kStationCount>& channelText, Pause pause,
+                                 Clock clock)
     : ports_(ports), waits_(waits), channelText_(channelText), pause_(std::move(pause)),
       clock_(std::move(clock)) {}
 
@@ -65,7 +65,7 @@ void BaseSetSequence::BlockingPause(std::chrono::milliseconds duration) {
 }
 
 void BaseSetSequence::Send(int slot, const std::string& hex) {
-    if (slot <= kSlots) {
+    if (slot <= kStationCount) {
         ports_.SendData(slot, HexCodec::HexToText(hex));
     }
     pause_(kFramePause);
@@ -107,7 +107,7 @@ std::optional<OperatorMessage> BaseSetSequence::Run(int entry, int channel,
     }
     Send(slot, BaseFrame::kQueryFrame);
     waits_.Wait(0, 100);
-    if (waits_.Ending() || slot > kSlots) {
+    if (waits_.Ending() || slot > kStationCount) {
         return std::nullopt;
     }
     const bool taken = channelText_[static_cast<std::size_t>(slot - 1)] ==

@@ -5,6 +5,7 @@
 
 #include "admin/BasesetFrames.h"
 #include "text/Messages.h"
+#include "text/Stations.h"
 #include "text/Waits.h"
 
 #include <array>
@@ -26,8 +27,8 @@ struct StationChoice {
 
 // Entries 0..3 stand for base stations 1..4; later entries change nothing. A station whose
 // BaseId is empty changes nothing either, so the ID field keeps the previous station's ID.
-StationChoice ChooseStation(int entry, const std::array<std::string, 4>& baseIds,
-                            const std::array<std::string, 4>& channelText);
+StationChoice ChooseStation(int entry, const std::array<std::string, kStationCount>& baseIds,
+                            const std::array<std::string, kStationCount>& channelText);
 
 // The set button. Frames go straight to the chosen slot's port (a closed port drops them), each
 // followed by a pause of 40 ms in which nothing else runs; the waits of 900 ms and 100 ms are
@@ -37,7 +38,8 @@ public:
     using Pause = std::function<void(std::chrono::milliseconds)>;
     using Clock = std::function<LocalTime()>;
 
-    BaseSetSequence(BasePorts& ports, Waits& waits, std::array<std::string, 4>& channelText,
+    BaseSetSequence(BasePorts& ports, Waits& waits,
+                    std::array<std::string, kStationCount>& channelText,
                     Pause pause = BlockingPause, Clock clock = LocalNow);
 
     // entry: the chosen base-station entry, channel: the chosen channel entry (-1: none);
@@ -52,7 +54,7 @@ private:
 
     BasePorts& ports_;
     Waits& waits_;
-    std::array<std::string, 4>& channelText_;
+    std::array<std::string, kStationCount>& channelText_;
     Pause pause_;
     Clock clock_;
 };

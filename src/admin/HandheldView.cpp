@@ -1,10 +1,9 @@
 #include "admin/HandheldView.h"
 
+#include "baselink/xyTypeConv.h"
 #include "config/HandheldRegistry.h"
 #include "text/Decimal.h"
 #include "text/Gbk.h"
-
-#include <cstdlib>
 
 namespace admin {
 
@@ -42,24 +41,25 @@ void THandheldView::FillHandheldList(const std::string& sectionName) {
     }
 }
 
-void THandheldView::SelectorChange(const std::array<std::string, 4>& channelText) {
+void THandheldView::SelectorChange(const std::array<std::string, kStationCount>& channelText) {
     if (ComboBox1.empty()) {
         return;
     }
     bool chosen = ComboBox1Index >= 0 && ComboBox1Index < static_cast<int>(ComboBox1.size());
     FillHandheldList(chosen ? ComboBox1[static_cast<std::size_t>(ComboBox1Index)] : "");
-    if (ComboBox1Index >= 0 && ComboBox1Index <= 3) {
+    if (ComboBox1Index >= 0 && ComboBox1Index < kStationCount) {
         Label8 = channelText[static_cast<std::size_t>(ComboBox1Index)];
     }
 }
 
-void THandheldView::ChooseStation(int choice, const std::array<std::string, 4>& channelText) {
+void THandheldView::ChooseStation(int choice,
+                                  const std::array<std::string, kStationCount>& channelText) {
     ComboBox1Index = choice >= 0 && choice < static_cast<int>(ComboBox1.size()) ? choice : -1;
     SelectorChange(channelText);
 }
 
 void THandheldView::SelectTreeNode(int station, int handheld,
-                                   const std::array<std::string, 4>& channelText) {
+                                   const std::array<std::string, kStationCount>& channelText) {
     if (!TreeSelectionHandling || station < 0 || station >= static_cast<int>(TreeView1.size())) {
         return;
     }
@@ -102,18 +102,14 @@ void THandheldView::SelectListItem(const std::string& caption) {
     }
 }
 
-void THandheldView::MarkLoggedIn(const std::string& addressHex,
-                                 const std::array<std::string, 4>& baseIds,
-                                 const std::array<std::string, 4>& channelText) {
-    std::string baseId = addressHex.substr(0, 2);
-    std::string handheldHex =
-        addressHex.size() >= 2 ? addressHex.substr(addressHex.size() - 2) : "";
-    char* end = nullptr;
-    long number = std::strtol(handheldHex.c_str(), &end, 16);
-    std::string number3 = text::ZeroPadded(number, 3);
+void THandheldView::MarkLoggedIn(std::uint8_t baseByte, std::uint8_t handheld,
+                                 const std::array<std::string, kStationCount>& baseIds,
+                                 const std::array<std::string, kStationCount>& channelText) {
+    const std::string baseId = HexCodec::ToHex(baseByte, 2);
+    const std::string number3 = text::ZeroPadded(handheld, 3);
 
     std::string stationName;
-    for (int slot = 1; slot <= 4; ++slot) {
+    for (int slot = 1; slot <= kStationCount; ++slot) {
         if (baseIds[static_cast<std::size_t>(slot - 1)] == baseId) {
             stationName = text::Fixed("基站") + std::to_string(slot); // the last match wins
         }

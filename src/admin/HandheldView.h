@@ -3,7 +3,10 @@
 // window draws it; everything it does is decided here, so it runs and is tested headless.
 #pragma once
 
+#include "text/Stations.h"
+
 #include <array>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -42,17 +45,19 @@ public:
     void FillHandheldList(const std::string& sectionName);
     // The selector-change action: refills the list and shows the chosen station's channel.
     // channelText: the four stations' ChannelText.
-    void SelectorChange(const std::array<std::string, 4>& channelText);
+    void SelectorChange(const std::array<std::string, kStationCount>& channelText);
     // The operator chooses in the selector (-1: no choice), then the selector-change action.
-    void ChooseStation(int choice, const std::array<std::string, 4>& channelText);
+    void ChooseStation(int choice, const std::array<std::string, kStationCount>& channelText);
     // The tree's selection-change action for the top-level node `station`, or for its child
     // `handheld` (-1: the station node itself), both counted from 0. Nothing happens while
     // TreeSelectionHandling is off or when no such node exists.
-    void SelectTreeNode(int station, int handheld, const std::array<std::string, 4>& channelText);
-    // addressHex: base-station ID (two hex digits) followed by the handheld number (two hex
-    // digits). baseIds: the configured IDs of the four slots.
-    void MarkLoggedIn(const std::string& addressHex, const std::array<std::string, 4>& baseIds,
-                      const std::array<std::string, 4>& channelText);
+    void SelectTreeNode(int station, int handheld,
+                        const std::array<std::string, kStationCount>& channelText);
+    // baseByte and handheld: the request frame's base-station ID and handheld number.
+    // baseIds: the configured IDs of the four slots.
+    void MarkLoggedIn(std::uint8_t baseByte, std::uint8_t handheld,
+                      const std::array<std::string, kStationCount>& baseIds,
+                      const std::array<std::string, kStationCount>& channelText);
 
 private:
     int SelectorIndexOf(const std::string& name) const;

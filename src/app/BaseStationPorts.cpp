@@ -5,10 +5,10 @@
 namespace app {
 
 // 115200 8N1 without flow control, RTS on, DTR off on slot 1.
-BaseStationPorts::BaseStationPorts(const std::array<std::string, 4>& baseIds, WorkLog& log,
-                                   ReceiveHandler onReceive)
+BaseStationPorts::BaseStationPorts(const std::array<std::string, kStationCount>& baseIds,
+                                   WorkLog& log, ReceiveHandler onReceive)
     : sender_(baseIds, *this, log, [](int op) { return relay::OperationName(op); }) {
-    for (int slot = 1; slot <= 4; ++slot) {
+    for (int slot = 1; slot <= kStationCount; ++slot) {
         auto comm = std::make_unique<TComm>();
         comm->SetTag(slot);
         comm->SetCommName("COM1");
@@ -38,7 +38,7 @@ void BaseStationPorts::OpenComm(int slot) {
 }
 
 bool BaseStationPorts::SendData(int slot, const std::string& bytes) {
-    if (slot < 1 || slot > 4 || bytes.size() > 0xFFFF) {
+    if (slot < 1 || slot > kStationCount || bytes.size() > 0xFFFF) {
         return false;
     }
     return Comm(slot).SendData(bytes.data(), static_cast<std::uint16_t>(bytes.size()));

@@ -7,6 +7,7 @@
 #include "baselink/PdaReply.h"
 #include "baselink/SerialComm.h"
 #include "menu/DownloadBroadcast.h"
+#include "text/Stations.h"
 
 #include <array>
 #include <cstdint>
@@ -24,7 +25,7 @@ public:
     using ReceiveHandler = std::function<void(int slot, const char* bytes, std::uint16_t length)>;
 
     // baseIds: the configured IDs of the four slots, read at every send.
-    BaseStationPorts(const std::array<std::string, 4>& baseIds, WorkLog& log,
+    BaseStationPorts(const std::array<std::string, kStationCount>& baseIds, WorkLog& log,
                      ReceiveHandler onReceive);
 
     // SlotPorts.
@@ -45,7 +46,7 @@ public:
     void OnHangUp(std::function<void(int slot, const std::string& name)> handler);
 
 private:
-    std::array<std::unique_ptr<TComm>, 4> comm_;
+    std::array<std::unique_ptr<TComm>, kStationCount> comm_;
     BaseSender sender_;
 };
 

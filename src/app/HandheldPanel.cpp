@@ -5,7 +5,7 @@
 namespace app {
 
 HandheldPanel::HandheldPanel(MainView& view, const config::AppSettings& settings,
-                             const std::array<std::string, 4>& channelText)
+                             const std::array<std::string, kStationCount>& channelText)
     : view_(view), settings_(settings), channelText_(channelText) {}
 
 void HandheldPanel::ChooseStation(int choice) {
@@ -32,8 +32,9 @@ std::optional<std::pair<std::string, std::string>> HandheldPanel::ListHandheld(i
         return std::nullopt;
     }
     const int choice = data_.ComboBox1Index;
-    return std::pair{choice >= 0 && choice <= 3 ? settings_.BaseId[static_cast<std::size_t>(choice)]
-                                                : "",
+    return std::pair{choice >= 0 && choice < kStationCount
+                         ? settings_.BaseId[static_cast<std::size_t>(choice)]
+                         : "",
                      data_.ListView1[static_cast<std::size_t>(item)].Caption};
 }
 
@@ -47,7 +48,7 @@ std::optional<std::pair<std::string, std::string>> HandheldPanel::TreeHandheld(i
         return std::nullopt;
     }
     std::string baseId;
-    for (std::size_t slot = 1; slot <= 4; ++slot) {
+    for (std::size_t slot = 1; slot <= kStationCount; ++slot) {
         if (config::StationSectionName(static_cast<int>(slot)) == node.Caption) {
             baseId = settings_.BaseId[slot - 1];
         }
@@ -78,8 +79,8 @@ void HandheldPanel::RegistryLoaded(config::HandheldRegistry& registry, bool sele
 
 // The list shows a log-in at once, as the tree does: its items take the states of the listed
 // station's nodes, without a refill, so the selection and scroll position stay.
-void HandheldPanel::MarkLoggedIn(const std::string& addressHex) {
-    data_.MarkLoggedIn(addressHex, settings_.BaseId, channelText_);
+void HandheldPanel::MarkLoggedIn(std::uint8_t baseByte, std::uint8_t handheld) {
+    data_.MarkLoggedIn(baseByte, handheld, settings_.BaseId, channelText_);
     ShowTreeStatesInList();
     view_.HandheldViewChanged();
 }

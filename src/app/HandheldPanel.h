@@ -10,8 +10,10 @@
 #include "baselink/BaseConnection.h"
 #include "config/HandheldRegistry.h"
 #include "relay/RelayInterfaces.h"
+#include "text/Stations.h"
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
@@ -26,7 +28,7 @@ class HandheldPanel : public ScanView, public config::RegistryView, public relay
 public:
     // channelText: the scan's ChannelText of the four stations.
     HandheldPanel(MainView& view, const config::AppSettings& settings,
-                  const std::array<std::string, 4>& channelText);
+                  const std::array<std::string, kStationCount>& channelText);
 
     const admin::THandheldView& Data() const { return data_; }
     void SetTreeSelectionHandling(bool on) { data_.TreeSelectionHandling = on; }
@@ -54,14 +56,14 @@ public:
     // RegistryView.
     void RegistryLoaded(config::HandheldRegistry& registry, bool selectFirstStation) override;
     // relay::HandheldView.
-    void MarkLoggedIn(const std::string& addressHex) override;
+    void MarkLoggedIn(std::uint8_t baseByte, std::uint8_t handheld) override;
 
 private:
     void ShowTreeStatesInList();
 
     MainView& view_;
     const config::AppSettings& settings_;
-    const std::array<std::string, 4>& channelText_;
+    const std::array<std::string, kStationCount>& channelText_;
     admin::THandheldView data_;
 };
 

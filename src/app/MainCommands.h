@@ -5,7 +5,7 @@
 
 #include "admin/HandheldView.h"
 #include "app/RelayStatus.h"
-#include "app/WorkLog.h"
+#include "worklog/WorkLog.h"
 
 #include <string>
 

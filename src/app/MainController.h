@@ -15,7 +15,6 @@
 #include "app/PumpWait.h"
 #include "app/RetryTimer.h"
 #include "app/Startup.h"
-#include "app/WorkLog.h"
 #include "app/WorkLogFile.h"
 #include "baselink/BaseConnection.h"
 #include "baselink/DataProcessor.h"
@@ -28,6 +27,7 @@
 #include "hostlink/PrivateEndpoint.h"
 #include "menu/DownloadBroadcast.h"
 #include "relay/Relay.h"
+#include "worklog/WorkLog.h"
 
 #include <QObject>
 #include <functional>

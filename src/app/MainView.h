@@ -4,10 +4,11 @@
 #pragma once
 
 #include "app/OperationRecords.h"
-#include "app/WorkLog.h"
 #include "baselink/PdaReply.h"
 #include "text/Gbk.h"
+#include "text/Stations.h"
 #include "text/Waits.h"
+#include "worklog/WorkLog.h"
 
 #include <array>
 #include <string>
@@ -35,8 +36,8 @@ enum class Command {
 struct BaseStationAccess {
     BasePorts& ports;
     Waits& waits;
-    const std::array<std::string, 4>& baseIds;
-    std::array<std::string, 4>& channelText;
+    const std::array<std::string, kStationCount>& baseIds;
+    std::array<std::string, kStationCount>& channelText;
 };
 
 // The work log's changes reach the view as a WorkLogListener (the window's text area).

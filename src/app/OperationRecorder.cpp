@@ -1,6 +1,7 @@
 #include "app/OperationRecorder.h"
 
 #include "app/TimeOfDay.h"
+#include "baselink/xyTypeConv.h"
 #include "relay/OperationNames.h"
 #include "relay/PdaRequest.h"
 #include "relay/RequestRecord.h"
@@ -103,17 +104,12 @@ void OperationRecorder::RequestRefused(const relay::PdaRequest& r, Refusal why) 
     ++(why == Refusal::Unregistered ? a.Unregistered : a.UnknownOperation);
 }
 
-void OperationRecorder::SendPdaReply(int operation, const std::string& addressHex,
-                                     const std::string& handheldDec, const std::string& text,
-                                     const std::string& timeHex, bool success) {
-    next_.SendPdaReply(operation, addressHex, handheldDec, text, timeHex, success);
-    const int high = addressHex.size() == 4 ? text::HexDigitValue(addressHex[2]) : -1;
-    const int low = addressHex.size() == 4 ? text::HexDigitValue(addressHex[3]) : -1;
-    if (high < 0 || low < 0) {
-        return;
-    }
-    const std::string baseId = addressHex.substr(0, 2);
-    const std::string handheld3 = text::ZeroPadded(high * 16 + low, 3);
+void OperationRecorder::SendPdaReply(int operation, std::uint8_t baseByte, std::uint8_t handheld,
+                                     const std::string& text, const std::string& timeHex,
+                                     bool success) {
+    next_.SendPdaReply(operation, baseByte, handheld, text, timeHex, success);
+    const std::string baseId = HexCodec::ToHex(baseByte, 2);
+    const std::string handheld3 = text::ZeroPadded(handheld, 3);
     activity_[{baseId, handheld3}].LastStatus = success ? "OK" : "NO";
     Add({baseId, handheld3, TypeOf(operation), timeOfDay_() + ' ' + Readable(text, kReplyBytes),
          true});

@@ -9,6 +9,7 @@
 #include "relay/RelayInterfaces.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
@@ -45,7 +46,7 @@ public:
     void RequestAccepted(const relay::PdaRequest& request) override;
     void RequestRefused(const relay::PdaRequest& request, Refusal why) override;
     // PdaReplySender: records the answer, then sends it.
-    void SendPdaReply(int operation, const std::string& addressHex, const std::string& handheldDec,
+    void SendPdaReply(int operation, std::uint8_t baseByte, std::uint8_t handheld,
                       const std::string& text, const std::string& timeHex, bool success) override;
 
 private:

@@ -7,7 +7,7 @@
 // after today (the clock was set back) is left alone.
 #pragma once
 
-#include "app/WorkLog.h"
+#include "worklog/WorkLog.h"
 
 #include <chrono>
 #include <condition_variable>

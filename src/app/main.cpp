@@ -6,7 +6,6 @@
 #include "app/MainController.h"
 #include "app/SignalWatch.h"
 #include "app/Startup.h"
-#include "desktop/QtText.h"
 #include "desktop/DesktopApplication.h"
 #include "desktop/Unit1.h"
 #include "hostlink/HandOver.h"
@@ -16,6 +15,7 @@
 #include "hostlink/RuntimeDir.h"
 #include "text/Gbk.h"
 #include "text/SystemReason.h"
+#include "widgetkit/QtText.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -71,8 +71,8 @@ void HandOverToRunningRelay(const Start& start, int argc, char** argv) {
 // second relay could start: the operator learns why and what to do, and the relay ends.
 int RefuseToRun(const app::FaceChoice& face, const std::string& message) {
     if (face.face == app::Face::Window && !face.unattended) {
-        QMessageBox box(QMessageBox::Critical, desktop::FromGbk(app::WindowCaption()),
-                        desktop::FromGbk(message), QMessageBox::Ok);
+        QMessageBox box(QMessageBox::Critical, widgetkit::FromGbk(app::WindowCaption()),
+                        widgetkit::FromGbk(message), QMessageBox::Ok);
         box.exec();
     } else {
         app::HeadlessView().ShowError(message);

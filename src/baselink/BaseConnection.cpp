@@ -1,6 +1,5 @@
 #include "baselink/BaseConnection.h"
 
-#include "app/WorkLog.h"
 #include "baselink/BaseFrame.h"
 #include "baselink/CommsError.h"
 #include "baselink/PdaReply.h"
@@ -9,6 +8,7 @@
 #include "config/AppSettings.h"
 #include "text/Decimal.h"
 #include "text/Gbk.h"
+#include "worklog/WorkLog.h"
 
 #include <algorithm>
 #include <exception>
@@ -79,7 +79,7 @@ void BaseConnection::QueryBase(int slot) {
 
 void BaseConnection::ConnectBaseStations() {
     ConnectSlotOne();
-    for (int slot = 2; slot <= 4 && !waits_.Ending(); ++slot) {
+    for (int slot = 2; slot <= kStationCount && !waits_.Ending(); ++slot) {
         ConnectOtherSlot(slot);
     }
     if (!waits_.Ending()) {
@@ -139,7 +139,7 @@ void BaseConnection::ConnectOtherSlot(int slot) {
 }
 
 void BaseConnection::HandleBaseAnswer(const std::string& answer, int slot) {
-    if (slot >= 1 && slot <= 4) {
+    if (slot >= 1 && slot <= kStationCount) {
         std::string& channel = ChannelText[static_cast<std::size_t>(slot - 1)];
         channel = text::Fixed("基站未连接");
         if (answer.size() < 8) {
@@ -152,7 +152,7 @@ void BaseConnection::HandleBaseAnswer(const std::string& answer, int slot) {
         }
     }
     int selected = view_.SelectedStation();
-    if (selected >= 0 && selected <= 3) {
+    if (selected >= 0 && selected < kStationCount) {
         view_.SetChannelLabel(ChannelText[static_cast<std::size_t>(selected)]);
     }
 }

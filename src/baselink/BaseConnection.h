@@ -2,6 +2,7 @@
 // radio channel from the answer. A 200 ms scan timer reconnects until base station 1 answers.
 #pragma once
 
+#include "text/Stations.h"
 #include "text/Waits.h"
 
 #include <QTimer>
@@ -64,7 +65,7 @@ public:
     void act_ScanBaseSetExecute();
     void tim_ScanBaseSetTimer();
 
-    std::array<std::string, 4> ChannelText;
+    std::array<std::string, kStationCount> ChannelText;
     bool BaseOneAnswered = false;
     bool ScanBusy = false;
     bool Scanning() const { return tim_ScanBaseSet.isActive(); }

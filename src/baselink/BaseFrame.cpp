@@ -1,8 +1,6 @@
 #include "baselink/BaseFrame.h"
 
 #include "baselink/xyTypeConv.h"
-#include "text/Decimal.h"
-#include "text/Gbk.h"
 
 namespace BaseFrame {
 
@@ -12,13 +10,13 @@ using HexCodec::HexSum16;
 using HexCodec::TextCrc;
 using HexCodec::ToHex;
 
-std::string BuildReply(int operation, const std::string& addressHex, const std::string& handheldDec,
+std::string BuildReply(int operation, std::uint8_t baseByte, std::uint8_t handheld,
                        const std::string& text, const std::string& timeHex, bool success) {
-    std::string f = "AA32" + text::Trim(addressHex);
+    std::string f = "AA32" + ToHex(baseByte, 2) + ToHex(handheld, 2);
     f += ToHex(static_cast<std::int32_t>(text.size() + 10 + timeHex.size() / 2), 4);
     f += timeHex;
     f += ToHex(operation + kOperationBase, 2);
-    f += ToHex(static_cast<std::int32_t>(text::ParseDecimal(handheldDec)), 2);
+    f += ToHex(handheld, 2);
     f += success ? "4F4B" : "4E4F";
     std::string h4 = ToHex(static_cast<std::int32_t>(text.size()), 4);
     f += h4.substr(2, 2) + h4.substr(0, 2);

@@ -64,10 +64,9 @@ struct RequestCheck {
 RequestCheck CheckRequest(std::span<const std::uint8_t> bytes);
 
 // The reply frame F as hex text, in the order the handhelds expect:
-// AA 32, addressHex, L, time, operation byte, handheld, status, text length (low byte first),
-// text CRC, text, AA BB, body sum. Throws std::invalid_argument when handheldDec is not a decimal
-// number, with the conversion's message.
-std::string BuildReply(int operation, const std::string& addressHex, const std::string& handheldDec,
+// AA 32, station byte, handheld byte, L, time, operation byte, handheld byte, status, text length
+// (low byte first), text CRC, text, AA BB, body sum.
+std::string BuildReply(int operation, std::uint8_t baseByte, std::uint8_t handheld,
                        const std::string& text, const std::string& timeHex, bool success);
 
 // A request frame as hex text (used by tests and tools): the envelope around time, operation and

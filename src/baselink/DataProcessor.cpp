@@ -1,7 +1,7 @@
 #include "baselink/DataProcessor.h"
 
-#include "app/WorkLog.h"
 #include "text/Gbk.h"
+#include "worklog/WorkLog.h"
 
 #include <exception>
 

@@ -1,9 +1,9 @@
 #include "baselink/PdaReply.h"
 
-#include "app/WorkLog.h"
 #include "baselink/BaseFrame.h"
 #include "baselink/xyTypeConv.h"
 #include "text/Gbk.h"
+#include "worklog/WorkLog.h"
 
 #include <exception>
 
@@ -20,26 +20,26 @@ std::string Decode(const std::string& hex) {
 
 } // namespace
 
-BaseSender::BaseSender(const std::array<std::string, 4>& baseIds, BasePorts& ports, WorkLog& log,
-                       std::function<std::string(int)> operationName)
+BaseSender::BaseSender(const std::array<std::string, kStationCount>& baseIds, BasePorts& ports,
+                       WorkLog& log, std::function<std::string(int)> operationName)
     : baseIds_(baseIds), ports_(ports), log_(log), operationName_(std::move(operationName)) {}
 
 void BaseSender::SendToBase(const std::string& hex, int slot) {
     const std::string bytes = Decode(hex);
-    if (slot < 1 || slot > 4 || baseIds_[static_cast<std::size_t>(slot - 1)].empty()) {
+    if (slot < 1 || slot > kStationCount || baseIds_[static_cast<std::size_t>(slot - 1)].empty()) {
         return;
     }
     ports_.SendData(slot, bytes);
 }
 
-void BaseSender::SendPdaReply(int operation, const std::string& addressHex,
-                              const std::string& handheldDec, const std::string& text,
-                              const std::string& timeHex, bool success) {
+void BaseSender::SendPdaReply(int operation, std::uint8_t baseByte, std::uint8_t handheld,
+                              const std::string& text, const std::string& timeHex, bool success) {
     try {
         std::string frame =
-            BaseFrame::BuildReply(operation, addressHex, handheldDec, text, timeHex, success);
+            BaseFrame::BuildReply(operation, baseByte, handheld, text, timeHex, success);
+        const std::string handheldDec = std::to_string(handheld);
         LogReply(handheldDec, operation, frame, text);
-        RouteReply(addressHex, {frame, handheldDec, operationName_(operation)});
+        RouteReply(baseByte, {frame, handheldDec, operationName_(operation)});
     } catch (const std::exception& e) {
         log_.Append(text::Fixed("发送数据失败.信息:") + e.what());
     }
@@ -54,9 +54,9 @@ void BaseSender::LogReply(const std::string& handheldDec, int operation, const s
     log_.Append(kEquals);
 }
 
-void BaseSender::RouteReply(const std::string& addressHex, const StationReply& reply) {
-    std::string station = text::Trim(addressHex).substr(0, 2);
-    for (int slot = 1; slot <= 4; ++slot) {
+void BaseSender::RouteReply(std::uint8_t baseByte, const StationReply& reply) {
+    const std::string station = HexCodec::ToHex(baseByte, 2);
+    for (int slot = 1; slot <= kStationCount; ++slot) {
         if (baseIds_[static_cast<std::size_t>(slot - 1)] == station) {
             Deliver(slot, reply);
             return;

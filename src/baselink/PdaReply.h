@@ -4,6 +4,7 @@
 
 #include "baselink/PdaReplySender.h"
 #include "baselink/ReplyHold.h"
+#include "text/Stations.h"
 
 #include <array>
 #include <deque>
@@ -24,8 +25,8 @@ class BaseSender : public PdaReplySender {
 public:
     // baseIds: the configured identifier of each slot, read at every send.
     // operationName: the name the log shows for an operation number.
-    BaseSender(const std::array<std::string, 4>& baseIds, BasePorts& ports, WorkLog& log,
-               std::function<std::string(int)> operationName);
+    BaseSender(const std::array<std::string, kStationCount>& baseIds, BasePorts& ports,
+               WorkLog& log, std::function<std::string(int)> operationName);
 
     // Decodes the hex text and hands it to the slot's port when the slot has a BaseId; otherwise,
     // or when the port is closed, nothing is sent and nothing is said.
@@ -34,7 +35,7 @@ public:
     // A reply is logged as sent ("由 基站1 发送" for slot 1) only once its port has taken it.
     // While the port is out the hold keeps it; a closed port that is not out gets a work-log
     // line naming the handheld and the operation instead.
-    void SendPdaReply(int operation, const std::string& addressHex, const std::string& handheldDec,
+    void SendPdaReply(int operation, std::uint8_t baseByte, std::uint8_t handheld,
                       const std::string& text, const std::string& timeHex, bool success) override;
 
     // Where replies wait while their station's port is out; none: they are not sent.
@@ -47,12 +48,12 @@ private:
 
     void LogReply(const std::string& handheldDec, int operation, const std::string& frame,
                   const std::string& text);
-    void RouteReply(const std::string& addressHex, const StationReply& reply);
+    void RouteReply(std::uint8_t baseByte, const StationReply& reply);
     Delivery Deliver(int slot, const StationReply& reply);
     // Decodes the hex text and queues it on the slot's port; false when the port did not take it.
     bool HandOver(int slot, const std::string& hex);
 
-    const std::array<std::string, 4>& baseIds_;
+    const std::array<std::string, kStationCount>& baseIds_;
     BasePorts& ports_;
     WorkLog& log_;
     std::function<std::string(int)> operationName_;

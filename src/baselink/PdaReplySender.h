@@ -2,15 +2,16 @@
 // station that carries the handheld's requests.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 class PdaReplySender {
 public:
     virtual ~PdaReplySender() = default;
-    // operation: the request's operation number (echoed as operation + 0x4C); addressHex: station
-    // and handheld bytes as 4 hex digits; handheldDec: the handheld number in decimal; text: GBK
-    // reply text; timeHex: 12 hex digits to echo; success: status OK, else NO.
-    virtual void SendPdaReply(int operation, const std::string& addressHex,
-                              const std::string& handheldDec, const std::string& text,
-                              const std::string& timeHex, bool success) = 0;
+    // operation: the request's operation number (echoed as operation + 0x4C); baseByte and
+    // handheld: the request frame's station and handheld bytes; text: GBK reply text; timeHex:
+    // 12 hex digits to echo; success: status OK, else NO.
+    virtual void SendPdaReply(int operation, std::uint8_t baseByte, std::uint8_t handheld,
+                              const std::string& text, const std::string& timeHex,
+                              bool success) = 0;
 };

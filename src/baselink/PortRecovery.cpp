@@ -21,7 +21,7 @@ PortRecovery::PortRecovery(PortReopener& owner, Now now) : owner_(owner), now_(s
 }
 
 void PortRecovery::HungUp(int slot, const std::string& portName) {
-    if (slot < 1 || slot > 4 || SlotAt(slot).lost) {
+    if (slot < 1 || slot > kStationCount || SlotAt(slot).lost) {
         return;
     }
     Slot& s = SlotAt(slot);
@@ -52,7 +52,7 @@ void PortRecovery::Tick() {
     if (!owner_.MayReopen()) {
         return;
     }
-    for (int slot = 1; slot <= 4; ++slot) {
+    for (int slot = 1; slot <= kStationCount; ++slot) {
         if (SlotAt(slot).lost && now >= SlotAt(slot).nextTry) {
             TryReopen(slot, now);
         }
@@ -80,7 +80,7 @@ void PortRecovery::TryReopen(int slot, Clock::time_point now) {
 }
 
 bool PortRecovery::Keep(int slot, const StationReply& reply) {
-    if (slot < 1 || slot > 4) {
+    if (slot < 1 || slot > kStationCount) {
         return false;
     }
     if (!SlotAt(slot).lost) {
@@ -106,7 +106,7 @@ bool PortRecovery::HoldOver(const Slot& s, Clock::time_point now) const {
 }
 
 void PortRecovery::DropOverdue(Clock::time_point now) {
-    for (int slot = 1; slot <= 4; ++slot) {
+    for (int slot = 1; slot <= kStationCount; ++slot) {
         Slot& s = SlotAt(slot);
         if (s.lost && !s.kept.empty() && HoldOver(s, now)) {
             std::deque<StationReply> overdue;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "baselink/ReplyHold.h"
+#include "text/Stations.h"
 
 #include <QTimer>
 #include <array>
@@ -87,6 +88,6 @@ private:
 
     PortReopener& owner_;
     Now now_;
-    std::array<Slot, 4> slots_;
+    std::array<Slot, kStationCount> slots_;
     QTimer timer_;
 };

@@ -58,10 +58,10 @@ void LoadSettings(AppSettings& s, const std::string& iniPath,
 
     s.TestMode = ini.ReadBool(menu, "test", s.TestMode);
 
-    for (int n = 1; n <= 4; ++n) {
+    for (int n = 1; n <= kStationCount; ++n) {
         s.PortName[n - 1] = ini.ReadString(menu, Numbered("COM", n), s.PortName[n - 1]);
     }
-    for (int n = 1; n <= 4; ++n) {
+    for (int n = 1; n <= kStationCount; ++n) {
         s.BaseId[n - 1] = ini.ReadString(menu, Numbered("jzdz", n), s.BaseId[n - 1]);
     }
 
@@ -105,11 +105,11 @@ std::string SettingsFileAfterSave(const std::string& iniPath, const SettingsFiel
     ini.WriteInteger(menu, "Delay", f.Delay);
     ini.WriteBool(menu, "filemode", f.FileMode);
     ini.WriteBool(menu, "test", f.TestMode);
-    for (int n = 1; n <= 4; ++n) {
+    for (int n = 1; n <= kStationCount; ++n) {
         ini.WriteString(menu, Numbered("COM", n), f.PortName[n - 1]);
     }
     ini.WriteString(menu, "teststr", f.TestText);
-    for (int n = 1; n <= 4; ++n) {
+    for (int n = 1; n <= kStationCount; ++n) {
         // A field that is no number keeps what the file holds.
         if (const auto hex = BaseIdHexText(f.BaseIdDecimal[n - 1])) {
             ini.WriteString(menu, Numbered("jzdz", n), *hex);

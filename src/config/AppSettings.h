@@ -1,6 +1,8 @@
 // The parameter file and its in-memory record.
 #pragma once
 
+#include "text/Stations.h"
+
 #include <array>
 #include <functional>
 #include <optional>
@@ -24,7 +26,7 @@ struct AppSettings {
     int DelaySetting = 3;
     bool FileMonitoring = false;
     bool TestMode = false;
-    std::array<std::string, 4> PortName, BaseId;
+    std::array<std::string, kStationCount> PortName, BaseId;
     std::string TestText;
 };
 
@@ -47,9 +49,9 @@ struct SettingsFields {
     int Delay = 2;
     bool FileMode = false; // the communication mode is the file mode
     bool TestMode = false;
-    std::array<std::string, 4> PortName; // empty where no port is chosen
+    std::array<std::string, kStationCount> PortName; // empty where no port is chosen
     std::string TestText;
-    std::array<std::string, 4> BaseIdDecimal; // the base-station ID fields as typed
+    std::array<std::string, kStationCount> BaseIdDecimal; // the base-station ID fields as typed
 };
 
 // Writes the fields into the "Menu" section, leaving every other line of the file as it was.

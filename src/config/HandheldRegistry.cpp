@@ -8,8 +8,6 @@ namespace config {
 
 namespace {
 
-constexpr std::size_t kStationCount = 4;
-
 void LoadStation(HandheldRegistry& registry, const IniFile& ini, const std::string& section,
                  int baseNumber, const std::string& baseId) {
     StationEntry station{section, baseNumber, {}};
@@ -61,11 +59,12 @@ void LoadRegistry(HandheldRegistry& registry, const std::string& iniPath,
 }
 
 void SaveRegistry(const std::string& iniPath,
-                  const std::array<std::vector<std::string>, 4>& handhelds) {
+                  const std::array<std::vector<std::string>, kStationCount>& handhelds) {
     text::WriteFileAtomic(iniPath, RegistryFileBytes(handhelds));
 }
 
-std::string RegistryFileBytes(const std::array<std::vector<std::string>, 4>& handhelds) {
+std::string
+RegistryFileBytes(const std::array<std::vector<std::string>, kStationCount>& handhelds) {
     IniFile ini;
     for (std::size_t n = 1; n <= kStationCount; ++n) {
         const std::string section = StationSectionName(static_cast<int>(n));

@@ -4,6 +4,7 @@
 
 #include "config/AppSettings.h"
 #include "text/Gbk.h"
+#include "text/Stations.h"
 
 #include <array>
 #include <set>
@@ -54,8 +55,8 @@ void LoadRegistry(HandheldRegistry& registry, const std::string& iniPath,
 // old file in one step. Throws text::FileError when it cannot be written; the old file is then
 // unchanged.
 void SaveRegistry(const std::string& iniPath,
-                  const std::array<std::vector<std::string>, 4>& handhelds);
+                  const std::array<std::vector<std::string>, kStationCount>& handhelds);
 // The bytes SaveRegistry writes.
-std::string RegistryFileBytes(const std::array<std::vector<std::string>, 4>& handhelds);
+std::string RegistryFileBytes(const std::array<std::vector<std::string>, kStationCount>& handhelds);
 
 } // namespace config

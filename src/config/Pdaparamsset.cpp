@@ -3,10 +3,10 @@
 #include "baselink/SerialPortInfo.h"
 #include "baselink/SerialPortList.h"
 #include "config/AppSettings.h"
-#include "desktop/OperatorMessageBox.h"
-#include "desktop/QtText.h"
 #include "text/Files.h"
 #include "text/Gbk.h"
+#include "widgetkit/OperatorMessageBox.h"
+#include "widgetkit/QtText.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -35,7 +35,7 @@ namespace config {
 
 namespace {
 
-using desktop::FromGbk;
+using widgetkit::FromGbk;
 
 constexpr int kDigitFieldLength = 3;
 
@@ -110,7 +110,7 @@ QLineEdit* DigitField(QWidget* parent) {
 Tfrm_PDAParam::Tfrm_PDAParam(const std::string& programDir, QWidget* parent)
     : QDialog(parent), files_(ParamFilesOf(programDir)) {
     setWindowTitle(U("参数设置"));
-    ShowMessage = [this](const OperatorMessage& m) { desktop::ShowOperatorMessage(this, m); };
+    ShowMessage = [this](const OperatorMessage& m) { widgetkit::ShowOperatorMessage(this, m); };
     PickDirectory = [this](const QString& start) {
         return QFileDialog::getExistingDirectory(this, U("选择"), start);
     };

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "config/PdaparamssetFields.h"
+#include "text/Stations.h"
 
 #include <QDialog>
 #include <array>
@@ -54,7 +55,7 @@ public:
     QRadioButton* FileModeChoice;    // "文件方式", never shown
     QRadioButton* MessageModeChoice; // "消息方式", never shown
     QTabWidget* PageControl1;
-    std::array<StationTab, 4> Tabs;
+    std::array<StationTab, kStationCount> Tabs;
     QPushButton* btn_Save;
     QPushButton* btn_Exit;
 

@@ -13,8 +13,6 @@ namespace config {
 
 namespace {
 
-constexpr std::size_t kStationCount = 4;
-
 std::string ThreeDigits(unsigned long value) {
     return text::ZeroPadded(static_cast<std::int64_t>(value), 3);
 }
@@ -79,7 +77,7 @@ std::optional<std::string> ReadSettings(const IniFile& ini, ParamFields& f) {
 // returns its report.
 std::optional<std::string> ReadRegistry(const IniFile& ini, ParamFields& f) {
     const std::vector<std::string> sections = ini.Sections();
-    const std::size_t count = std::min(sections.size(), kStationCount);
+    const std::size_t count = std::min(sections.size(), static_cast<std::size_t>(kStationCount));
     for (std::size_t p = 0; p < count; ++p) {
         for (const std::string& key : ini.Keys(sections[p])) {
             const std::string stored = ini.ReadString(sections[p], key, "");
@@ -192,7 +190,7 @@ OperatorMessage SaveParams(const ParamFields& fields, const ParamFiles& files) {
     if (auto refusal = CheckBaseIds(fields)) {
         return *refusal;
     }
-    std::array<std::vector<std::string>, 4> lists;
+    std::array<std::vector<std::string>, kStationCount> lists;
     for (std::size_t i = 0; i < kStationCount; ++i) {
         lists[i] = fields.Stations[i].Handhelds;
     }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "text/Messages.h"
+#include "text/Stations.h"
 
 #include <array>
 #include <optional>
@@ -27,7 +28,7 @@ struct ParamFields {
     std::string TestText;  // "通信测试提示"
     bool FileMode = false; // the hidden "通信模式": "文件方式" when true, else "消息方式"
     std::vector<std::string> PortChoices; // the choices of all four port selectors
-    std::array<StationFields, 4> Stations;
+    std::array<StationFields, kStationCount> Stations;
 };
 
 inline constexpr int kMinDialogDelay = 2;

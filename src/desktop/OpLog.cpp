@@ -1,7 +1,7 @@
 #include "desktop/OpLog.h"
 
 #include "desktop/Icons.h"
-#include "desktop/QtText.h"
+#include "widgetkit/QtText.h"
 
 #include <QHeaderView>
 #include <QPushButton>
@@ -9,6 +9,9 @@
 #include <QVBoxLayout>
 
 namespace desktop {
+
+using widgetkit::FromGbk;
+
 namespace {
 
 // Headers and widths of the grid's five columns; column 0 is the fixed column of row numbers.

@@ -5,10 +5,10 @@
 #include "config/Pdaparamsset.h"
 #include "desktop/Icons.h"
 #include "desktop/OpLog.h"
-#include "desktop/OperatorMessageBox.h"
-#include "desktop/QtText.h"
 #include "desktop/TrayIcon.h"
 #include "desktop/xinxi.h"
+#include "widgetkit/OperatorMessageBox.h"
+#include "widgetkit/QtText.h"
 
 #include <QAction>
 #include <QApplication>
@@ -38,6 +38,10 @@
 #include <QVBoxLayout>
 
 namespace desktop {
+
+using widgetkit::FromGbk;
+using widgetkit::ShowOperatorMessage;
+
 namespace {
 
 // Sizes of the layout, in logical pixels.
@@ -432,7 +436,7 @@ void TForm1::ShowMessage(const std::string& caption, const std::string& text) {
         app::HeadlessView().ShowMessage(caption, text);
         return;
     }
-    ShowMessageBox(this, QMessageBox::NoIcon, FromGbk(caption), FromGbk(text));
+    widgetkit::ShowMessageBox(this, QMessageBox::NoIcon, FromGbk(caption), FromGbk(text));
 }
 
 void TForm1::ShowError(const std::string& message) {

@@ -1,8 +1,8 @@
 #include "hostlink/HostLink.h"
 
-#include "app/WorkLog.h"
 #include "hostlink/HostEndpoint.h"
 #include "text/Gbk.h"
+#include "worklog/WorkLog.h"
 
 #include <string>
 

@@ -1,10 +1,11 @@
 #include "menu/DownloadBroadcast.h"
 
-#include "app/WorkLog.h"
 #include "baselink/xyTypeConv.h"
 #include "menu/DownloadImage.h"
 #include "text/Files.h"
 #include "text/Gbk.h"
+#include "text/Stations.h"
+#include "worklog/WorkLog.h"
 
 #include <algorithm>
 #include <optional>
@@ -152,7 +153,7 @@ void DownloadBroadcast::onReadyNotice(const std::string& /*chunk*/) {
 }
 
 void DownloadBroadcast::SendStartFrame() {
-    for (int slot = 1; slot <= 4; ++slot) {
+    for (int slot = 1; slot <= kStationCount; ++slot) {
         ports_.WriteToPort(slot, download::StartFrame());
     }
 }

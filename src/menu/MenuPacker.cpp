@@ -1,8 +1,8 @@
 #include "menu/MenuPacker.h"
 
-#include "app/WorkLog.h"
 #include "text/Files.h"
 #include "text/Gbk.h"
+#include "worklog/WorkLog.h"
 
 #include <cstdint>
 

@@ -1,8 +1,8 @@
 #include "relay/CommandQueue.h"
 
-#include "app/WorkLog.h"
 #include "text/Files.h"
 #include "text/Gbk.h"
+#include "worklog/WorkLog.h"
 
 #include <exception>
 
@@ -17,17 +17,16 @@ const char* const kFailed = "处理命令缓存中的命令出错.信息:";
 CommandQueue::CommandQueue(RequestBuilder& builder, WorkLog& log, Waits& waits, RetryTimer& retry)
     : builder_(builder), log_(log), waits_(waits), retry_(retry) {}
 
-void CommandQueue::SubmitRequest(int operation, const std::string& address,
-                                 const std::string& handheld, const std::string& data,
-                                 const std::string& time) {
-    entries_.push_back(CommandEntry{operation, address, handheld, data, time, nextSerial_++});
+void CommandQueue::SubmitRequest(int operation, std::uint8_t baseByte, std::uint8_t handheld,
+                                 const std::string& data, const std::string& time) {
+    entries_.push_back(CommandEntry{operation, baseByte, handheld, data, time, nextSerial_++});
     if (entries_.size() > 1) {
         log_.Append(text::Fixed("待处理命令缓存不为空,当前命令已排入命令队列，等待处理。"));
         return;
     }
     log_.Append(text::Fixed("写文件 R1.TXT"));
     try {
-        builder_.BuildRequest(operation, handheld, data, time, address);
+        builder_.BuildRequest(operation, baseByte, handheld, data, time);
     } catch (const text::FileError&) {
         RetryLater();
         throw;
@@ -91,7 +90,7 @@ void CommandQueue::Retry() {
 void CommandQueue::HandOver(const CommandEntry& entry) {
     // A copy: the builder calls out to the view and the host link.
     const CommandEntry e = entry;
-    builder_.BuildRequest(e.Operation, e.Handheld, e.Data, e.Time, e.Address);
+    builder_.BuildRequest(e.Operation, e.BaseByte, e.Handheld, e.Data, e.Time);
 }
 
 } // namespace relay

@@ -16,8 +16,8 @@ namespace relay {
 
 struct CommandEntry {
     int Operation = 0;
-    std::string Address;  // AddressHex
-    std::string Handheld; // HandheldDec
+    std::uint8_t BaseByte = 0; // the request frame's station and handheld bytes
+    std::uint8_t Handheld = 0;
     std::string Data;
     std::string Time; // TimeHex
     // Tells entries apart, so that a reply-ready message is matched to the request that was
@@ -38,7 +38,7 @@ public:
     // Appends the request; when it is the only one, writes its request file and notifies the
     // host. An error of BuildRequest goes to the caller; the entry stays at the head, and a
     // request file that could not be written is tried again (kRetryMs).
-    void SubmitRequest(int operation, const std::string& address, const std::string& handheld,
+    void SubmitRequest(int operation, std::uint8_t baseByte, std::uint8_t handheld,
                        const std::string& data, const std::string& time) override;
 
     // The head has been answered: drops it and hands the next one to the host. An error while

@@ -1,6 +1,5 @@
 #include "relay/PdaRequest.h"
 
-#include "app/WorkLog.h"
 #include "baselink/PdaReplySender.h"
 #include "baselink/xyTypeConv.h"
 #include "config/AppSettings.h"
@@ -8,6 +7,7 @@
 #include "relay/OperationNames.h"
 #include "text/Decimal.h"
 #include "text/Gbk.h"
+#include "worklog/WorkLog.h"
 
 namespace relay {
 
@@ -57,8 +57,8 @@ void RequestDecoder::HandleRequest(int operation, std::uint8_t baseByte, std::ui
         AnswerTestMode(request);
         return;
     }
-    queue_.SubmitRequest(request.Operation, request.AddressHex(), request.HandheldDec(),
-                         request.Data, request.TimeHex);
+    queue_.SubmitRequest(request.Operation, request.BaseByte, request.Handheld, request.Data,
+                         request.TimeHex);
 }
 
 void RequestDecoder::Tell(const PdaRequest& request,
@@ -80,15 +80,15 @@ void RequestDecoder::LogRequest(const PdaRequest& r) {
 }
 
 void RequestDecoder::RejectUnknownOperation(const PdaRequest& r) {
-    sender_.SendPdaReply(r.Operation, r.AddressHex(), r.HandheldDec(),
-                         text::Fixed("数据包错误，请重发"), kNoTime, false);
+    sender_.SendPdaReply(r.Operation, r.BaseByte, r.Handheld, text::Fixed("数据包错误，请重发"),
+                         kNoTime, false);
     log_.Append(text::Fixed("操作类型[") + std::to_string(r.Operation) + text::Fixed("]不正确"));
 }
 
 void RequestDecoder::RejectUnregistered(const PdaRequest& r) {
     log_.Append(r.Handheld3() + text::Fixed(" 的手持机未在 ") + r.BaseDec2() +
                 text::Fixed(" 号基站注册，请重新注册。"));
-    sender_.SendPdaReply(r.Operation, r.AddressHex(), r.HandheldDec(),
+    sender_.SendPdaReply(r.Operation, r.BaseByte, r.Handheld,
                          text::Fixed("编号为：") + r.Handheld3() + text::Fixed("的手持机未在") +
                              r.BaseDec2() + text::Fixed("号基站注册，请重新注册。"),
                          r.TimeHex, false);
@@ -96,8 +96,8 @@ void RequestDecoder::RejectUnregistered(const PdaRequest& r) {
 
 void RequestDecoder::AnswerTestMode(const PdaRequest& r) {
     log_.Append(text::Fixed("测试状态，向手持机发送信息：") + settings_.TestText);
-    sender_.SendPdaReply(r.Operation, r.AddressHex(), r.HandheldDec(),
-                         r.Handheld3() + settings_.TestText, r.TimeHex, false);
+    sender_.SendPdaReply(r.Operation, r.BaseByte, r.Handheld, r.Handheld3() + settings_.TestText,
+                         r.TimeHex, false);
 }
 
 } // namespace relay

@@ -3,6 +3,7 @@
 // the program's Waits).
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -14,9 +15,8 @@ struct PdaRequest;
 class HandheldView {
 public:
     virtual ~HandheldView() = default;
-    // A log-in was accepted: addressHex is the base-station ID (two hex digits) followed by the
-    // handheld number (two hex digits), as in the request frame.
-    virtual void MarkLoggedIn(const std::string& addressHex) = 0;
+    // A log-in was accepted from the handheld and base-station ID of the request frame.
+    virtual void MarkLoggedIn(std::uint8_t baseByte, std::uint8_t handheld) = 0;
 };
 
 // The host link.
@@ -31,9 +31,8 @@ public:
 class RequestQueue {
 public:
     virtual ~RequestQueue() = default;
-    virtual void SubmitRequest(int operation, const std::string& address,
-                               const std::string& handheld, const std::string& data,
-                               const std::string& time) = 0;
+    virtual void SubmitRequest(int operation, std::uint8_t baseByte, std::uint8_t handheld,
+                               const std::string& data, const std::string& time) = 0;
 };
 
 // A one-shot timer for the relay's retries: the program's runs on the main thread's event loop.

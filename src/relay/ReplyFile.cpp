@@ -83,8 +83,8 @@ std::string HandheldReplyText(const std::string& body) {
     return text::DropLastGbkChars(kept, 2);
 }
 
-bool ReplyStatusOk(const std::string& handheldField, const std::string& handheldDec) {
-    return text::Trim(handheldField) != text::Trim(handheldDec);
+bool ReplyStatusOk(const std::string& handheldField, std::uint8_t handheld) {
+    return text::Trim(handheldField) != std::to_string(handheld);
 }
 
 } // namespace relay

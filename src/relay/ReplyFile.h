@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace relay {
@@ -33,7 +34,7 @@ constexpr std::size_t kMaxReplyBytes = 812;
 // as one too, so the result never ends in half a character).
 std::string HandheldReplyText(const std::string& body);
 
-// Status OK unless the header's handheld field equals the request's decimal handheld number.
-bool ReplyStatusOk(const std::string& handheldField, const std::string& handheldDec);
+// Status OK unless the header's handheld field equals the request's handheld number in decimal.
+bool ReplyStatusOk(const std::string& handheldField, std::uint8_t handheld);
 
 } // namespace relay

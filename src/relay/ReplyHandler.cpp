@@ -1,10 +1,10 @@
 #include "relay/ReplyHandler.h"
 
-#include "app/WorkLog.h"
 #include "baselink/PdaReplySender.h"
 #include "config/AppSettings.h"
 #include "text/Files.h"
 #include "text/Gbk.h"
+#include "worklog/WorkLog.h"
 
 #include <exception>
 
@@ -171,7 +171,7 @@ std::exception_ptr ReplyHandler::WriteReplyCopy(const ReplyFile& reply) {
 void ReplyHandler::Answer(const ReplyFile& reply) {
     const CommandEntry head = queue_.Head();
     log_.Append(text::Fixed("发送信息到点菜机"));
-    sender_.SendPdaReply(reply.Operation, head.Address, head.Handheld,
+    sender_.SendPdaReply(reply.Operation, head.BaseByte, head.Handheld,
                          HandheldReplyText(reply.Body), head.Time,
                          ReplyStatusOk(reply.HandheldField, head.Handheld));
 }
@@ -180,7 +180,7 @@ void ReplyHandler::Answer(const ReplyFile& reply) {
 void ReplyHandler::AnswerSuccess() {
     const CommandEntry head = queue_.Head();
     log_.Append(text::Fixed("R1.TXT文件无内容,系统无回复数据,统一回复\"成功\", 请与管理员联系"));
-    sender_.SendPdaReply(0, head.Address, head.Handheld, text::Fixed("成功"), head.Time, true);
+    sender_.SendPdaReply(0, head.BaseByte, head.Handheld, text::Fixed("成功"), head.Time, true);
 }
 
 } // namespace relay

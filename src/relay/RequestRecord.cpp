@@ -9,7 +9,6 @@
 #include "text/Gbk.h"
 
 #include <array>
-#include <stdexcept>
 #include <vector>
 
 namespace relay {
@@ -198,34 +197,22 @@ RequestBuilder::RequestBuilder(const config::AppSettings& settings,
                                HostNotifier& host)
     : settings_(settings), registry_(registry), view_(view), host_(host) {}
 
-void RequestBuilder::BuildRequest(int operation, const std::string& handheldDec,
-                                  const std::string& data, const std::string& timeHex,
-                                  const std::string& addressHex) {
-    if (!IsKnownOperation(operation)) {
+void RequestBuilder::BuildRequest(int operation, std::uint8_t baseByte, std::uint8_t handheld,
+                                  const std::string& data, const std::string& timeHex) {
+    if (!IsKnownOperation(operation) || !StillRegistered(baseByte, handheld)) {
         return;
     }
-    // Digits only, no sign: the number of a handheld.
-    const auto handheld = text::ParseDecimal(handheldDec, {false, 0, 999999999});
-    if (!StillRegistered(addressHex)) {
-        return;
-    }
-    const std::string record =
-        ComposeRequestRecord(operation, static_cast<int>(handheld), data, timeHex);
+    const std::string record = ComposeRequestRecord(operation, handheld, data, timeHex);
     if (operation == 0) {
-        view_.MarkLoggedIn(addressHex);
+        view_.MarkLoggedIn(baseByte, handheld);
     }
     text::WriteFileAtomic(RequestFilePath(settings_), record, text::Durability::Cached);
     host_.NotifyHost();
 }
 
 // The registration may have been removed while the request waited in the queue.
-bool RequestBuilder::StillRegistered(const std::string& addressHex) const {
-    if (addressHex.size() < 4) {
-        throw std::invalid_argument("'" + addressHex + "' is not a station and handheld address");
-    }
-    const std::string baseId = addressHex.substr(0, 2);
-    const std::int64_t number = HexCodec::HexByteToInt(addressHex.substr(addressHex.size() - 2));
-    return registry_.IsRegistered(baseId, text::ZeroPadded(number, 3));
+bool RequestBuilder::StillRegistered(std::uint8_t baseByte, std::uint8_t handheld) const {
+    return registry_.IsRegistered(HexCodec::ToHex(baseByte, 2), text::ZeroPadded(handheld, 3));
 }
 
 } // namespace relay

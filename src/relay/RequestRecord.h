@@ -5,6 +5,7 @@
 #include "relay/RelayInterfaces.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace config {
@@ -41,13 +42,12 @@ public:
 
     // Writes the request's record to T1.txt and notifies the host. Does nothing for an
     // operation outside 0..36 or a handheld that is no longer registered. Throws
-    // text::FileError when the file cannot be written (the host is then not notified), and
-    // std::invalid_argument for a handheld or address text that is no number.
-    void BuildRequest(int operation, const std::string& handheldDec, const std::string& data,
-                      const std::string& timeHex, const std::string& addressHex);
+    // text::FileError when the file cannot be written (the host is then not notified).
+    void BuildRequest(int operation, std::uint8_t baseByte, std::uint8_t handheld,
+                      const std::string& data, const std::string& timeHex);
 
 private:
-    bool StillRegistered(const std::string& addressHex) const;
+    bool StillRegistered(std::uint8_t baseByte, std::uint8_t handheld) const;
 
     const config::AppSettings& settings_;
     const config::HandheldRegistry& registry_;

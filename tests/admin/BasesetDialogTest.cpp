@@ -3,9 +3,9 @@
 
 #include "baselink/PdaReply.h"
 #include "baselink/xyTypeConv.h"
-#include "desktop/OperatorMessageBox.h"
 #include "support/Widgets.h"
 #include "text/Gbk.h"
+#include "widgetkit/OperatorMessageBox.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -27,7 +27,7 @@ namespace {
 // query with channel 05, the others stay silent.
 struct Station : BasePorts, Waits {
     std::vector<std::string> frames;
-    std::array<std::string, 4>* channelText = nullptr;
+    std::array<std::string, kStationCount>* channelText = nullptr;
     std::function<void()> duringWait;
 
     bool SendData(int slot, const std::string& bytes) override {
@@ -62,8 +62,8 @@ struct BasesetDialogTest : ::testing::Test {
     }
 
     Station station;
-    std::array<std::string, 4> ids{"0A", "", "zz", ""};
-    std::array<std::string, 4> channelText{"07", "", "", ""};
+    std::array<std::string, kStationCount> ids{"0A", "", "zz", ""};
+    std::array<std::string, kStationCount> channelText{"07", "", "", ""};
     Tfrm_baseSet dialog{{text::ToGbk("基站1"), text::ToGbk("基站2"), text::ToGbk("基站3")},
                         station,
                         station,
@@ -115,7 +115,7 @@ TEST_F(BasesetDialogTest, AChoiceFillsTheFieldsAndTheSetButtonSetsTheChosenStati
 // enough for the dialog's caption, which a narrow box's title bar would elide.
 TEST_F(BasesetDialogTest, AFailedSettingShowsAWarningBoxWideEnoughForTheCaption) {
     dialog.ShowMessage = [this](const OperatorMessage& m) {
-        desktop::ShowOperatorMessage(&dialog, m);
+        widgetkit::ShowOperatorMessage(&dialog, m);
     };
     Choose(0);
     Choose(1); // the second station stays silent
@@ -130,7 +130,7 @@ TEST_F(BasesetDialogTest, AFailedSettingShowsAWarningBoxWideEnoughForTheCaption)
         icon = box->icon();
         text = box->text();
         width = box->width();
-        needed = desktop::CaptionWidth(box->fontMetrics(), box->windowTitle());
+        needed = widgetkit::CaptionWidth(box->fontMetrics(), box->windowTitle());
         box->accept();
     });
     QTest::mouseClick(dialog.btn_Set, Qt::LeftButton);

@@ -38,8 +38,8 @@ TEST(BasesetFrames, ChannelFrameAndChannelList) {
 
 TEST(BasesetChoice, ShowsTheIdInDecimalAndTheReportedChannel) {
     const std::string off = text::Fixed("基站未连接");
-    const std::array<std::string, 4> ids{"0A", "", "zz", "ff"};
-    const std::array<std::string, 4> channels{"05", "07", "09", off};
+    const std::array<std::string, kStationCount> ids{"0A", "", "zz", "ff"};
+    const std::array<std::string, kStationCount> channels{"05", "07", "09", off};
 
     StationChoice first = ChooseStation(0, ids, channels);
     EXPECT_EQ(first.IdField, "10");
@@ -54,7 +54,7 @@ TEST(BasesetChoice, ShowsTheIdInDecimalAndTheReportedChannel) {
     StationChoice unanswered = ChooseStation(3, ids, channels);
     EXPECT_EQ(unanswered.IdField, "255");
     EXPECT_FALSE(unanswered.Channel);
-    const std::array<std::string, 4> odd{"99", "", "", ""};
+    const std::array<std::string, kStationCount> odd{"99", "", "", ""};
     EXPECT_EQ(ChooseStation(0, ids, odd).Channel, -1); // no entry equals "99"
     EXPECT_FALSE(ChooseStation(4, ids, channels).IdField);
 }
@@ -64,7 +64,7 @@ TEST(BasesetChoice, ShowsTheIdInDecimalAndTheReportedChannel) {
 struct Recorder : BasePorts, Waits {
     std::vector<std::string> timeline;
     std::function<void()> answer;
-    std::array<std::string, 4> channelText{"01", "02", "03", "04"};
+    std::array<std::string, kStationCount> channelText{"01", "02", "03", "04"};
     BaseSetSequence sequence{*this, *this, channelText,
                              [this](std::chrono::milliseconds d) {
                                  timeline.push_back("pause " + std::to_string(d.count()));
@@ -96,8 +96,10 @@ TEST(BasesetSequence, ClockThenChannelThenQueryWithPausesAndWaits) {
     EXPECT_THAT(r.timeline, ElementsAre("2 AA4100000007090508100703240054", "pause 40",
                                         "2 AA40000000020A3F0049", "pause 40", "wait 900",
                                         "2 AA00000000000000", "pause 40", "wait 100"));
-    const std::string off = text::Fixed("基站未连接");
-    EXPECT_EQ(r.channelText, (std::array<std::string, 4>{off, "64", off, off}));
+    std::array<std::string, kStationCount> expected;
+    expected.fill(text::Fixed("基站未连接"));
+    expected[1] = "64";
+    EXPECT_EQ(r.channelText, expected);
 }
 
 TEST(BasesetSequence, AStationThatDoesNotTakeTheChannelFails) {

@@ -12,8 +12,8 @@ using config::StationSectionName;
 namespace {
 
 struct HandheldViewTest : ::testing::Test {
-    const std::array<std::string, 4> channels{"01", "02", "03", "04"};
-    const std::array<std::string, 4> baseIds{"0A", "0B", "", ""};
+    const std::array<std::string, kStationCount> channels{"01", "02", "03", "04"};
+    const std::array<std::string, kStationCount> baseIds{"0A", "0B", "", ""};
     config::HandheldRegistry registry;
     admin::THandheldView view;
 
@@ -76,7 +76,7 @@ TEST_F(HandheldViewTest, TreeSelectionDoesNothingWhileItsHandlingIsOff) {
 // when the handheld is then selected under the chosen station, until a refill.
 TEST_F(HandheldViewTest, LogInMarksTheTreeAtOnceAndTheListOnItsNextRefill) {
     Rebuild();
-    view.MarkLoggedIn("0A07", baseIds, channels);
+    view.MarkLoggedIn(0x0A, 7, baseIds, channels);
     EXPECT_EQ(view.TreeView1[0].Children[1].State, kLoggedIn);
     EXPECT_EQ(view.TreeView1[0].Children[0].State, kRegistered);
     view.Label8 = "";
@@ -89,11 +89,12 @@ TEST_F(HandheldViewTest, LogInMarksTheTreeAtOnceAndTheListOnItsNextRefill) {
 }
 
 TEST_F(HandheldViewTest, LogInThatMarksNothingRefillsTheList) {
-    for (const char* address : {"0C05", "0A0A"}) { // no such BaseId; 010 is not under 基站1
-        SCOPED_TRACE(address);
+    // No such BaseId; 010 is not under 基站1.
+    for (const auto& [base, handheld] : {std::pair{0x0C, 5}, std::pair{0x0A, 0x0A}}) {
+        SCOPED_TRACE(handheld);
         Rebuild();
-        view.MarkLoggedIn("0A07", baseIds, channels);
-        view.MarkLoggedIn(address, baseIds, channels);
+        view.MarkLoggedIn(0x0A, 7, baseIds, channels);
+        view.MarkLoggedIn(base, handheld, baseIds, channels);
         EXPECT_EQ(view.TreeView1[0].Children[0].State, kRegistered);
         EXPECT_EQ(view.TreeView1[1].Children[0].State, kRegistered);
         EXPECT_EQ(view.ListView1[1].State, kLoggedIn) << "refilled";

@@ -70,7 +70,7 @@ void Touch(const std::string& path) {
 TEST_F(RecorderTest, ALogInAndAnOrderFillThreeRecordsForTheirHandheldOnly) {
     Handle(0x4C, 0x0A, 5, "CNS0090008000 999     ");
     Handle(0x53, 0x0A, 5, Order());
-    recorder.SendPdaReply(0, "0A05", "5", text::ToGbk("欢迎\r\n光临"), kTime, true);
+    recorder.SendPdaReply(0, 0x0A, 5, text::ToGbk("欢迎\r\n光临"), kTime, true);
     ASSERT_EQ(link.sent.size(), 1u); // the answer still goes out
 
     const auto rows = app::RecordsOf(recorder.Records(), "0A", "005");
@@ -88,7 +88,7 @@ TEST_F(RecorderTest, ALogInAndAnOrderFillThreeRecordsForTheirHandheldOnly) {
 
 TEST_F(RecorderTest, TheNewestTenThousandRecordsAreKept) {
     for (int i = 0; i <= 10000; ++i) {
-        recorder.SendPdaReply(0, "0A05", "5", std::to_string(i), kTime, true);
+        recorder.SendPdaReply(0, 0x0A, 5, std::to_string(i), kTime, true);
     }
     ASSERT_EQ(recorder.Records().size(), 10000u);
     EXPECT_EQ(recorder.Records().front().Data, "10:00:00 1");

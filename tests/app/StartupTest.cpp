@@ -1,9 +1,9 @@
 #include "app/Startup.h"
 #include "app/Face.h"
-#include "app/WorkLog.h"
 #include "support/Leftovers.h"
 #include "support/TempDir.h"
 #include "text/Gbk.h"
+#include "worklog/WorkLog.h"
 
 #include <fstream>
 #include <gtest/gtest.h>

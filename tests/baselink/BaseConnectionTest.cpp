@@ -1,11 +1,11 @@
 #include "baselink/BaseConnection.h"
-#include "app/WorkLog.h"
 #include "baselink/CommsError.h"
 #include "baselink/PdaReply.h"
 #include "config/AppSettings.h"
 #include "support/EventPump.h"
 #include "support/ScriptedWaits.h"
 #include "text/Gbk.h"
+#include "worklog/WorkLog.h"
 
 #include <gtest/gtest.h>
 
@@ -14,9 +14,9 @@ namespace {
 // Ports that record what the scan does with them; a query on an open slot can be answered.
 struct FakePorts : SlotPorts, BasePorts {
     std::vector<std::string> calls;
-    std::array<bool, 4> open{};
-    std::array<std::string, 4> names;
-    std::array<bool, 4> failOpen{};
+    std::array<bool, kStationCount> open{};
+    std::array<std::string, kStationCount> names;
+    std::array<bool, kStationCount> failOpen{};
     std::function<void(int)> onQuery;
 
     void SetCommName(int slot, const std::string& name) override {

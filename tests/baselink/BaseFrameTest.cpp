@@ -1,12 +1,13 @@
 #include "baselink/BaseFrame.h"
-#include "app/WorkLog.h"
 #include "baselink/PdaReply.h"
 #include "baselink/xyTypeConv.h"
 #include "text/Gbk.h"
+#include "worklog/WorkLog.h"
 
 #include <deque>
 #include <gtest/gtest.h>
 #include <map>
+#include <stdexcept>
 #include <tuple>
 #include <vector>
 
@@ -50,7 +51,7 @@ std::string Hex(const std::string& bytes) {
 }
 
 struct SenderFixture : ::testing::Test {
-    std::array<std::string, 4> ids{"02", "", "", ""};
+    std::array<std::string, kStationCount> ids{"02", "", "", ""};
     RecordingPorts ports;
     WorkLog log;
     BaseSender sender{ids, ports, log, [](int op) { return "OP" + std::to_string(op); }};
@@ -61,29 +62,33 @@ struct SenderFixture : ::testing::Test {
 TEST(BaseFrame, WorkedFramesByteForByte) {
     EXPECT_EQ(BaseFrame::BuildRequest(0x02, 0x6C, "291615000000", 0, "CNS0090008000 999     "),
               kWorkedRequest);
-    EXPECT_EQ(BaseFrame::BuildReply(0, "026C", "108", "abc", "291615000000", true),
+    EXPECT_EQ(BaseFrame::BuildReply(0, 0x02, 0x6C, "abc", "291615000000", true),
               "AA32026C00132916150000004C6C4F4B03008097616263AABB054B");
-    EXPECT_EQ(BaseFrame::BuildReply(0, " 026C ", "108", "", "FFFFFFFFFFFF", false),
+    EXPECT_EQ(BaseFrame::BuildReply(0, 0x02, 0x6C, "", "FFFFFFFFFFFF", false),
               "AA32026C0010FFFFFFFFFFFF4C6C4E4F0000FFFFAABB0AB2");
 }
 
 TEST(BaseFrame, ReplyTextLengthAndCrc) {
     // One byte "A": hex text 41, CRC over the single digit 4
-    std::string one = BaseFrame::BuildReply(1, "0205", "5", "A", "000000000000", true);
+    std::string one = BaseFrame::BuildReply(1, 0x02, 5, "A", "000000000000", true);
     EXPECT_EQ(one.substr(8, 4), "0011");  // L = 1 + 16
     EXPECT_EQ(one.substr(32, 4), "0100"); // length low byte first
     EXPECT_EQ(one.substr(36, 4), "97BE"); // CRC-16/MODBUS of "4"
     EXPECT_EQ(one.substr(40, 6), "41AABB");
     std::string big =
-        BaseFrame::BuildReply(1, "0205", "5", std::string(256, 'x'), "000000000000", true);
+        BaseFrame::BuildReply(1, 0x02, 5, std::string(256, 'x'), "000000000000", true);
     EXPECT_EQ(big.substr(32, 4), "0001");
     EXPECT_EQ(big.size(), 2u * (256 + 24));
-    EXPECT_THROW(BaseFrame::BuildReply(0, "026C", "1x", "a", "000000000000", true),
-                 std::invalid_argument);
+    // The station and handheld bytes at both ends of their range, in the address and after the
+    // operation byte.
+    const std::string ends = BaseFrame::BuildReply(0, 0xFF, 0, "", "000000000000", true);
+    EXPECT_EQ(ends.substr(4, 4) + ends.substr(26, 2), "FF0000");
+    const std::string high = BaseFrame::BuildReply(0, 0, 0xFF, "", "000000000000", true);
+    EXPECT_EQ(high.substr(4, 4) + high.substr(26, 2), "00FFFF");
 }
 
 TEST_F(SenderFixture, ReplyIsLoggedInFourLinesThenRoutedToSlotOne) {
-    sender.SendPdaReply(0, "026C", "108", "abc", "291615000000", true);
+    sender.SendPdaReply(0, 0x02, 108, "abc", "291615000000", true);
     ASSERT_EQ(log.LineCount(), 5u);
     EXPECT_EQ(log.Lines()[0], text::ToGbk("向PDA 108 发送：OP0\r\n") +
                                   "AA32026C00132916150000004C6C4F4B03008097616263AABB054B");
@@ -102,8 +107,8 @@ TEST_F(SenderFixture, AReplyIsLoggedAsSentOnlyWhenItsPortTookIt) {
     RecordingHold hold;
     sender.SetReplyHold(&hold);
     hold.out = true;
-    sender.SendPdaReply(0, "026C", "108", "abc", "291615000000", true);
-    sender.SendPdaReply(1, "026C", "5", "d", "291615000000", true);
+    sender.SendPdaReply(0, 0x02, 108, "abc", "291615000000", true);
+    sender.SendPdaReply(1, 0x02, 5, "d", "291615000000", true);
     EXPECT_TRUE(ports.sent.empty());
     EXPECT_EQ(log.LineCount(), 8u) << "four lines each, none saying sent";
     ASSERT_EQ(hold.kept.size(), 2u);
@@ -123,14 +128,14 @@ TEST_F(SenderFixture, AReplyIsLoggedAsSentOnlyWhenItsPortTookIt) {
 
     ports.open = false;
     log.Clear();
-    sender.SendPdaReply(0, "026C", "108", "abc", "291615000000", true);
+    sender.SendPdaReply(0, 0x02, 108, "abc", "291615000000", true);
     ASSERT_EQ(log.LineCount(), 5u);
     EXPECT_EQ(text::ToUtf8(log.Lines()[4]), "基站1 的串口未打开，向PDA 108 的回复 OP0 未发送");
 }
 
 TEST_F(SenderFixture, RoutingComparesTheStationTextExactly) {
     struct Case {
-        std::array<std::string, 4> ids;
+        std::array<std::string, kStationCount> ids;
         int slot; // 0: not sent
     } cases[] = {
         {{"2", "", "", ""}, 0},  {{"", "02", "02", ""}, 2}, {{"", "", "", "02"}, 4},
@@ -140,7 +145,7 @@ TEST_F(SenderFixture, RoutingComparesTheStationTextExactly) {
         ids = c.ids;
         ports.sent.clear();
         log.Clear();
-        sender.SendPdaReply(0, "026C", "108", "abc", "291615000000", true);
+        sender.SendPdaReply(0, 0x02, 108, "abc", "291615000000", true);
         if (c.slot == 0) {
             EXPECT_TRUE(ports.sent.empty());
         } else {
@@ -151,15 +156,15 @@ TEST_F(SenderFixture, RoutingComparesTheStationTextExactly) {
     }
     ids = {"", "0A", "", ""};
     ports.sent.clear();
-    sender.SendPdaReply(0, "0A05", "5", "x", "291615000000", false);
+    sender.SendPdaReply(0, 0x0A, 5, "x", "291615000000", false);
     ASSERT_EQ(ports.sent.size(), 1u);
 }
 
-TEST_F(SenderFixture, BadHandheldNumberIsLoggedAndNothingIsSent) {
-    sender.SendPdaReply(0, "026C", "1x", "abc", "291615000000", true);
+TEST_F(SenderFixture, AFailureWhileSendingIsLoggedAndNothingIsSent) {
+    BaseSender failing{ids, ports, log, [](int) -> std::string { throw std::runtime_error("x"); }};
+    failing.SendPdaReply(0, 0x02, 108, "abc", "291615000000", true);
     ASSERT_EQ(log.LineCount(), 1u);
-    EXPECT_EQ(log.Lines()[0],
-              text::ToGbk("发送数据失败.信息:") + "'1x' is not a valid integer value");
+    EXPECT_EQ(log.Lines()[0], text::ToGbk("发送数据失败.信息:") + "x");
     EXPECT_TRUE(ports.sent.empty());
 }
 

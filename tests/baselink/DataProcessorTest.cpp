@@ -1,9 +1,9 @@
 #include "baselink/DataProcessor.h"
-#include "app/WorkLog.h"
 #include "baselink/BaseFrame.h"
 #include "baselink/xyTypeConv.h"
 #include "support/EventPump.h"
 #include "text/Gbk.h"
+#include "worklog/WorkLog.h"
 
 #include <QCoreApplication>
 #include <deque>

@@ -167,7 +167,7 @@ TEST_F(ParamDialogTest, ABadStoredIdIsReportedAndTheRestKeepsItsDefaults) {
     EXPECT_THAT(LastMessage(), HasSubstr("基站2的基站ID“XY”不是有效的十六进制数"));
     EXPECT_EQ(dialog->Tabs[0].BaseId->text(), "010");
     EXPECT_EQ(dialog->Tabs[2].BaseId->text(), "");
-    for (int tab = 0; tab < 4; ++tab) {
+    for (int tab = 0; tab < kStationCount; ++tab) {
         EXPECT_TRUE(Listed(tab).empty());
     }
     EXPECT_TRUE(dialog->isVisible());
@@ -219,7 +219,7 @@ TEST_F(ParamDialogTest, SavingTheExampleFilesUnchangedKeepsThem) {
     EXPECT_EQ(ReadAll(dir.File(kSettingsFileName)), settings);
     Open();
     EXPECT_THAT(Listed(0), ElementsAre("005", "108"));
-    for (int tab = 1; tab < 4; ++tab) {
+    for (int tab = 1; tab < kStationCount; ++tab) {
         EXPECT_TRUE(Listed(tab).empty());
     }
 }

@@ -39,7 +39,7 @@ std::string RegistryBytes(const std::vector<std::string>& utf8Lines) {
     return bytes;
 }
 
-AppSettings WithIds(std::array<std::string, 4> ids) {
+AppSettings WithIds(std::array<std::string, kStationCount> ids) {
     AppSettings s;
     s.BaseId = std::move(ids);
     return s;

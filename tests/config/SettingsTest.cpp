@@ -39,8 +39,8 @@ TEST(LoadSettings, MissingFileGivesInitialValuesAndDefaultTestText) {
     EXPECT_EQ(s.DelaySetting, 3);
     EXPECT_FALSE(s.FileMonitoring);
     EXPECT_FALSE(s.TestMode);
-    EXPECT_EQ(s.PortName, (std::array<std::string, 4>{}));
-    EXPECT_EQ(s.BaseId, (std::array<std::string, 4>{}));
+    EXPECT_EQ(s.PortName, (std::array<std::string, kStationCount>{}));
+    EXPECT_EQ(s.BaseId, (std::array<std::string, kStationCount>{}));
     EXPECT_EQ(s.TestText, text::ToGbk("PDA 数据通信测试"));
     EXPECT_EQ(hookCalls, 0);
 }
@@ -174,7 +174,7 @@ TEST(SaveSettings, NewFileHoldsTheKeysInOrderAndLoadsBack) {
     EXPECT_EQ(s.MenuDir, s.ExchangeDir);
     EXPECT_EQ(s.DelaySetting, 50);
     EXPECT_TRUE(s.FileMonitoring);
-    EXPECT_EQ(s.BaseId, (std::array<std::string, 4>{"0A", "FF", "12C", ""}));
+    EXPECT_EQ(s.BaseId, (std::array<std::string, kStationCount>{"0A", "FF", "12C", ""}));
     EXPECT_EQ(s.PortName[2], "ttyUSB0");
     EXPECT_EQ(s.TestText, text::ToGbk("测试"));
 }
@@ -223,8 +223,8 @@ TEST(Settings, ExampleParameterFile) {
     LoadSettings(s, path);
     EXPECT_EQ(s.MenuDir, "");
     EXPECT_EQ(s.ExchangeDir, "");
-    EXPECT_EQ(s.PortName, (std::array<std::string, 4>{"COM1", "", "", ""}));
-    EXPECT_EQ(s.BaseId, (std::array<std::string, 4>{"02", "", "", ""}));
+    EXPECT_EQ(s.PortName, (std::array<std::string, kStationCount>{"COM1", "", "", ""}));
+    EXPECT_EQ(s.BaseId, (std::array<std::string, kStationCount>{"02", "", "", ""}));
     EXPECT_FALSE(s.TestMode);
     EXPECT_FALSE(s.FileMonitoring);
     EXPECT_EQ(s.TestText, DefaultTestText());

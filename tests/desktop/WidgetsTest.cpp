@@ -4,10 +4,10 @@
 #include "desktop/DesktopApplication.h"
 #include "desktop/Icons.h"
 #include "desktop/OpLog.h"
-#include "desktop/OperatorMessageBox.h"
 #include "desktop/TrayIcon.h"
 #include "desktop/xinxi.h"
 #include "text/Gbk.h"
+#include "widgetkit/OperatorMessageBox.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -120,7 +120,7 @@ TEST(Widgets, QtsOwnTextsAreChinese) {
     });
     QWidget parent;
     parent.setWindowTitle(QString::fromUtf8("无线基站设置程序"));
-    ShowOperatorMessage(&parent, {MessageKind::Warning, text::ToGbk("设置失败")});
+    widgetkit::ShowOperatorMessage(&parent, {MessageKind::Warning, text::ToGbk("设置失败")});
     EXPECT_EQ(ok, QString::fromUtf8("确定"));
 
     QStringList buttons;

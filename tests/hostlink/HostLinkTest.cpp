@@ -1,11 +1,11 @@
 #include "hostlink/HostLink.h"
 #include "HostlinkTestSupport.h"
 #include "app/PumpWait.h"
-#include "app/WorkLog.h"
 #include "hostlink/HostEndpoint.h"
 #include "hostlink/HostStream.h"
 #include "support/EventPump.h"
 #include "text/Gbk.h"
+#include "worklog/WorkLog.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

@@ -59,14 +59,14 @@ TEST(HostsimRules, ReplyHeaderNamesTheOperationAndTheHandheld) {
 // from number 100 on, where the three-digit copy of the request header would read NO.
 TEST(HostsimRules, TheDefaultRepliesReadOkForEveryHandheld) {
     const Options defaults = ParseOptions({"--", "relay"}).options;
-    const std::pair<const char*, const char*> handhelds[] = {
-        {"005", "5"}, {"099", "99"}, {"108", "108"}, {"255", "255"}}; // header, HandheldDec
-    for (const auto& [header, decimal] : handhelds) {
+    const std::pair<const char*, std::uint8_t> handhelds[] = {
+        {"005", 5}, {"099", 99}, {"108", 108}, {"255", 255}}; // header, number
+    for (const auto& [header, number] : handhelds) {
         const std::string request = std::string("DC   ") + header + "\r\n";
         const relay::ReplyFile reply =
             relay::ParseReplyFile(ComposeReply(request, "ok", defaults.field));
         ASSERT_TRUE(reply.Recognised) << header;
-        EXPECT_TRUE(relay::ReplyStatusOk(reply.HandheldField, decimal)) << header;
+        EXPECT_TRUE(relay::ReplyStatusOk(reply.HandheldField, number)) << header;
     }
 }
 

@@ -4,7 +4,6 @@
 #include "menu/DownloadBroadcast.h"
 
 #include "app/PumpWait.h"
-#include "app/WorkLog.h"
 #include "baselink/DataProcessor.h"
 #include "baselink/PdaReply.h"
 #include "baselink/SerialComm.h"
@@ -12,6 +11,7 @@
 #include "menu/MenuTestSupport.h"
 #include "support/BaseSim.h"
 #include "support/EventPump.h"
+#include "worklog/WorkLog.h"
 
 #include <QTimer>
 #include <filesystem>
@@ -101,7 +101,7 @@ struct Link : DownloadPorts, DownloadView, BasePorts {
 
     WorkLog log;
     app::PumpWaits waits;
-    std::array<std::string, 4> baseIds{"02", "", "", ""};
+    std::array<std::string, kStationCount> baseIds{"02", "", "", ""};
     TComm comm;
     BaseSender sender;
     std::unique_ptr<ReceivePipeline> pipeline;

@@ -3,12 +3,13 @@
 #include "menu/DownloadBroadcast.h"
 
 #include "app/PumpWait.h"
-#include "app/WorkLog.h"
 #include "baselink/xyTypeConv.h"
 #include "menu/DownloadImage.h"
 #include "menu/MenuTestSupport.h"
 #include "support/EventPump.h"
 #include "support/ScriptedWaits.h"
+#include "text/Stations.h"
+#include "worklog/WorkLog.h"
 
 #include <QTimer>
 #include <algorithm>
@@ -451,7 +452,7 @@ TEST_F(DownloadTest, ReadyNoticeWaitsStopsTheHideTimerAndAsks) {
         EXPECT_THAT(waits, ::testing::ElementsAre(kReadyWait));
         std::vector<std::string> expected{"hide-timer:stop", "prompt"};
         if (confirm) {
-            for (int slot = 1; slot <= 4; ++slot) {
+            for (int slot = 1; slot <= kStationCount; ++slot) {
                 expected.push_back("port" + std::to_string(slot) + ":" + kStartFrameHex);
             }
         }

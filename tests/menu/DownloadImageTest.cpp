@@ -1,7 +1,7 @@
 #include "menu/DownloadImage.h"
 
-#include "app/WorkLog.h"
 #include "menu/MenuTestSupport.h"
+#include "worklog/WorkLog.h"
 
 #include <set>
 

@@ -1,7 +1,7 @@
 #include "menu/MenuPacker.h"
 
-#include "app/WorkLog.h"
 #include "menu/MenuTestSupport.h"
+#include "worklog/WorkLog.h"
 
 #include <functional>
 

@@ -1,12 +1,12 @@
 #include "RelayRecorders.h"
 
 #include "app/RetryTimer.h"
-#include "app/WorkLog.h"
 #include "config/AppSettings.h"
 #include "config/HandheldRegistry.h"
 #include "relay/CommandQueue.h"
 #include "support/EventPump.h"
 #include "text/Gbk.h"
+#include "worklog/WorkLog.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -28,8 +28,7 @@ protected:
         }
     }
     void Submit(int handheld, int operation = 9, const std::string& data = "0000012") {
-        queue.SubmitRequest(operation, "020" + std::to_string(handheld), std::to_string(handheld),
-                            data, kTime);
+        queue.SubmitRequest(operation, 0x02, static_cast<std::uint8_t>(handheld), data, kTime);
     }
     std::string ZzccRecord(int handheld) {
         return "ZZCC 00" + std::to_string(handheld) + "\r\n0000012\r\n";
@@ -61,8 +60,8 @@ TEST_F(QueueTest, FirstRequestGoesToTheHostAtOnce) {
     EXPECT_EQ(waits.waits, std::vector<unsigned>{10});
     ASSERT_EQ(queue.Size(), 1u);
     EXPECT_EQ(queue.Head().Operation, 9);
-    EXPECT_EQ(queue.Head().Address, "0201");
-    EXPECT_EQ(queue.Head().Handheld, "1");
+    EXPECT_EQ(queue.Head().BaseByte, 0x02);
+    EXPECT_EQ(queue.Head().Handheld, 1);
     EXPECT_EQ(queue.Head().Time, kTime);
 }
 
@@ -83,7 +82,7 @@ TEST_F(QueueTest, CompleteHeadHandsOnTheNextOneNotificationPerFile) {
     queue.CompleteHead();
     EXPECT_EQ(host.notified, (std::vector<std::string>{ZzccRecord(1), ZzccRecord(2)}));
     EXPECT_EQ(queue.Size(), 2u);
-    EXPECT_EQ(queue.Head().Handheld, "2");
+    EXPECT_EQ(queue.Head().Handheld, 2);
     queue.CompleteHead();
     queue.CompleteHead();
     EXPECT_EQ(host.notified,
@@ -125,7 +124,7 @@ TEST_F(QueueTest, HandOverErrorIsLoggedAndTheEntryStays) {
     settings.ExchangeDir = dir.Dir() + "missing/";
     queue.CompleteHead();
     EXPECT_EQ(queue.Size(), 1u);
-    EXPECT_EQ(queue.Head().Handheld, "2");
+    EXPECT_EQ(queue.Head().Handheld, 2);
     const std::string prefix = ToGbk("处理命令缓存中的命令出错.信息:");
     const std::string& failed = log.Lines()[log.LineCount() - 2];
     ASSERT_GT(failed.size(), prefix.size());
@@ -169,7 +168,7 @@ TEST_F(QueueTest, NoLongerRegisteredHeadStaysWithoutFile) {
     registry.Keys.erase("02002");
     queue.CompleteHead();
     EXPECT_EQ(host.notified.size(), 1u);
-    EXPECT_EQ(queue.Head().Handheld, "2");
+    EXPECT_EQ(queue.Head().Handheld, 2);
     EXPECT_EQ(log.Lines().back(), kNext);
 }
 

@@ -3,11 +3,11 @@
 
 #include "app/PumpWait.h"
 #include "app/RetryTimer.h"
-#include "app/WorkLog.h"
 #include "config/AppSettings.h"
 #include "config/HandheldRegistry.h"
 #include "relay/Relay.h"
 #include "support/EventPump.h"
+#include "worklog/WorkLog.h"
 
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -53,7 +53,7 @@ TEST_F(RelayQtTest, FromRequestToReplyAndOnToTheNext) {
     ASSERT_EQ(sender.sent.size(), 1u);
     EXPECT_EQ(sender.sent[0], (SentReply{0, "0201", "1", "welcome", kTime, true}));
     EXPECT_EQ(host.notified.back(), "ZZCC 002\r\n0000012\r\n");
-    EXPECT_EQ(relay.Queue().Head().Handheld, "2");
+    EXPECT_EQ(relay.Queue().Head().Handheld, 2);
 }
 
 TEST_F(RelayQtTest, ReplyReadyDuringTheWaitIsNotRunNested) {
@@ -64,7 +64,7 @@ TEST_F(RelayQtTest, ReplyReadyDuringTheWaitIsNotRunNested) {
     relay.HandleReply();
     ASSERT_EQ(sender.sent.size(), 1u);
     EXPECT_EQ(sender.sent[0].text, "for one");
-    EXPECT_EQ(relay.Queue().Head().Handheld, "2");
+    EXPECT_EQ(relay.Queue().Head().Handheld, 2);
 }
 
 TEST_F(RelayQtTest, ProgramEndingEndsTheWaitForTheReplyFile) {

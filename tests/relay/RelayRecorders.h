@@ -3,6 +3,7 @@
 
 #include "baselink/BaseFrame.h"
 #include "baselink/PdaReplySender.h"
+#include "baselink/xyTypeConv.h"
 #include "relay/PdaRequest.h"
 #include "relay/RelayInterfaces.h"
 #include "support/ScriptedWaits.h"
@@ -21,6 +22,11 @@ namespace relaytest {
 // The 12-digit time text of the requests in these tests.
 inline const std::string kTime = "291615000000";
 
+// The station and handheld bytes as the texts the handhelds' frames carry: "0205".
+inline std::string AddressText(std::uint8_t baseByte, std::uint8_t handheld) {
+    return HexCodec::ToHex(baseByte, 2) + HexCodec::ToHex(handheld, 2);
+}
+
 struct SentReply {
     int operation;
     std::string address, handheld, text, time;
@@ -36,16 +42,19 @@ inline std::ostream& operator<<(std::ostream& os, const SentReply& r) {
 class RecordingSender : public PdaReplySender {
 public:
     std::vector<SentReply> sent;
-    void SendPdaReply(int operation, const std::string& addressHex, const std::string& handheldDec,
+    void SendPdaReply(int operation, std::uint8_t baseByte, std::uint8_t handheld,
                       const std::string& text, const std::string& timeHex, bool success) override {
-        sent.push_back({operation, addressHex, handheldDec, text, timeHex, success});
+        sent.push_back({operation, AddressText(baseByte, handheld), std::to_string(handheld), text,
+                        timeHex, success});
     }
 };
 
 class RecordingView : public relay::HandheldView {
 public:
     std::vector<std::string> marked;
-    void MarkLoggedIn(const std::string& addressHex) override { marked.push_back(addressHex); }
+    void MarkLoggedIn(std::uint8_t baseByte, std::uint8_t handheld) override {
+        marked.push_back(AddressText(baseByte, handheld));
+    }
 };
 
 // Keeps the request file as it stood at each notification.
@@ -74,9 +83,10 @@ public:
         bool operator==(const Submitted&) const = default;
     };
     std::vector<Submitted> submitted;
-    void SubmitRequest(int operation, const std::string& address, const std::string& handheld,
+    void SubmitRequest(int operation, std::uint8_t baseByte, std::uint8_t handheld,
                        const std::string& data, const std::string& time) override {
-        submitted.push_back({operation, address, handheld, data, time});
+        submitted.push_back(
+            {operation, AddressText(baseByte, handheld), std::to_string(handheld), data, time});
     }
 };
 

@@ -1,13 +1,13 @@
 #include "RelayRecorders.h"
 
 #include "app/RetryTimer.h"
-#include "app/WorkLog.h"
 #include "config/AppSettings.h"
 #include "config/HandheldRegistry.h"
 #include "relay/CommandQueue.h"
 #include "relay/ReplyFile.h"
 #include "relay/ReplyHandler.h"
 #include "text/Gbk.h"
+#include "worklog/WorkLog.h"
 
 #include <filesystem>
 #include <functional>
@@ -91,12 +91,12 @@ TEST(ReplyFile, TextForTheHandheld) {
 }
 
 TEST(ReplyFile, Status) {
-    EXPECT_FALSE(relay::ReplyStatusOk("5", "5"));
-    EXPECT_FALSE(relay::ReplyStatusOk(" 5 ", "5"));
-    EXPECT_FALSE(relay::ReplyStatusOk("123", "123"));
-    EXPECT_TRUE(relay::ReplyStatusOk("005", "5"));
-    EXPECT_TRUE(relay::ReplyStatusOk("", "5"));
-    EXPECT_TRUE(relay::ReplyStatusOk("6", "5"));
+    EXPECT_FALSE(relay::ReplyStatusOk("5", 5));
+    EXPECT_FALSE(relay::ReplyStatusOk(" 5 ", 5));
+    EXPECT_FALSE(relay::ReplyStatusOk("123", 123));
+    EXPECT_TRUE(relay::ReplyStatusOk("005", 5));
+    EXPECT_TRUE(relay::ReplyStatusOk("", 5));
+    EXPECT_TRUE(relay::ReplyStatusOk("6", 5));
 }
 
 namespace {
@@ -110,8 +110,7 @@ protected:
         }
     }
     void Submit(int handheld, int operation = 9) {
-        queue.SubmitRequest(operation, "020" + std::to_string(handheld), std::to_string(handheld),
-                            "0000012", kTime);
+        queue.SubmitRequest(operation, 0x02, static_cast<std::uint8_t>(handheld), "0000012", kTime);
     }
     void WriteReply(const std::string& content, const std::string& name = "R1.TXT") {
         text::WriteFileAtomic(dir.Dir() + name, content);
@@ -163,7 +162,7 @@ TEST_F(ReplyTest, RecognisedReplyIsSentCopiedAndCompleted) {
                                         ToGbk("从命令缓存删除与当前回复对应的命令."),
                                         ToGbk("命令缓存中仍然有命令等待处理.处理下一命令.")}));
     EXPECT_EQ(host.notified.back(), "ZZCC 001\r\n0000012\r\n");
-    EXPECT_EQ(queue.Head().Handheld, "1");
+    EXPECT_EQ(queue.Head().Handheld, 1);
     EXPECT_TRUE(text::FileExists(Path("R1.TXT"))); // never removed
 }
 
@@ -263,7 +262,7 @@ TEST_F(ReplyTest, ACopyThatCannotBeWrittenIsReportedAndTheQueueGoesOn) {
     EXPECT_THROW(handler.HandleReply(), text::FileError);
     EXPECT_TRUE(Logged(ToGbk("写文件 R2.txt 出错，信息：")));
     EXPECT_EQ(sender.sent, (std::vector<SentReply>{{9, "0205", "5", "abc", kTime, false}}));
-    EXPECT_EQ(queue.Head().Handheld, "1");
+    EXPECT_EQ(queue.Head().Handheld, 1);
     EXPECT_EQ(host.notified.back(), "ZZCC 001\r\n0000012\r\n");
     EXPECT_FALSE(handler.Running());
 }
@@ -306,7 +305,7 @@ TEST_F(ReplyTest, NestedReplyReadyAnswersEachRequestOnce) {
     EXPECT_EQ(sender.sent[0].text, "for one");
     EXPECT_TRUE(Logged(ToGbk("上一回复仍在处理,本次回复通知稍后处理.")));
     EXPECT_TRUE(Logged(ToGbk("与本次回复通知对应的命令已回复,不再重复回复.")));
-    EXPECT_EQ(queue.Head().Handheld, "2"); // with the host, not answered with the old reply
+    EXPECT_EQ(queue.Head().Handheld, 2); // with the host, not answered with the old reply
     EXPECT_EQ(host.notified.back(), "ZZCC 002\r\n0000012\r\n");
 
     WriteReply("ZZCC 2\r\nfor two\r\n");
@@ -326,7 +325,7 @@ TEST_F(ReplyTest, ReplyReadyWhileWaitingForTheFileIsTheSameRequest) {
     handler.HandleReply();
     ASSERT_EQ(sender.sent.size(), 1u);
     EXPECT_EQ(sender.sent[0].handheld, "1");
-    EXPECT_EQ(queue.Head().Handheld, "2");
+    EXPECT_EQ(queue.Head().Handheld, 2);
 }
 
 TEST_F(ReplyTest, NestedMessagesAreHandledInOrder) {
@@ -374,7 +373,7 @@ TEST_F(ReplyTest, ReplyReadyMatchesTheMessageBeforeItsWait) {
     handler.ReplyReady();
     ASSERT_EQ(sender.sent.size(), 1u);
     EXPECT_EQ(sender.sent[0].handheld, "1");
-    EXPECT_EQ(queue.Head().Handheld, "2");
+    EXPECT_EQ(queue.Head().Handheld, 2);
     EXPECT_TRUE(Logged(ToGbk("读文件R1.TXT")));
     EXPECT_TRUE(Logged(ToGbk("与本次回复通知对应的命令已回复,不再重复回复.")));
     EXPECT_EQ(waits.waits.front(), 20u);

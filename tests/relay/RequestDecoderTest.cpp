@@ -1,12 +1,12 @@
 #include "RelayRecorders.h"
 
-#include "app/WorkLog.h"
 #include "baselink/PdaReply.h"
 #include "config/AppSettings.h"
 #include "config/HandheldRegistry.h"
 #include "relay/OperationNames.h"
 #include "relay/PdaRequest.h"
 #include "text/Gbk.h"
+#include "worklog/WorkLog.h"
 
 #include <gtest/gtest.h>
 
@@ -92,7 +92,7 @@ TEST_F(DecoderTest, UnknownOperationFrameEchoesTheByte) {
             return true;
         }
     } ports;
-    std::array<std::string, 4> baseIds{"02", "", "", ""};
+    std::array<std::string, kStationCount> baseIds{"02", "", "", ""};
     WorkLog frameLog;
     BaseSender realSender(baseIds, ports, frameLog,
                           [](int op) { return relay::OperationName(op); });

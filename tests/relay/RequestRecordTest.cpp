@@ -225,38 +225,38 @@ protected:
 };
 
 TEST_F(BuildRequestTest, LogInIsWrittenMarkedAndNotified) {
-    builder.BuildRequest(0, "5", "CNS0090008000 999     ", kTime, "0205");
+    builder.BuildRequest(0, 0x02, 5, "CNS0090008000 999     ", kTime);
     EXPECT_EQ(T1(), "DL   005\r\nCNS0090008 000  999      \r\n");
     EXPECT_EQ(view.marked, std::vector<std::string>{"0205"});
     EXPECT_EQ(host.notified, std::vector<std::string>{T1()});
 }
 
 TEST_F(BuildRequestTest, OtherOperationsDoNotMark) {
-    builder.BuildRequest(9, "5", "0000012", kTime, "0205");
+    builder.BuildRequest(9, 0x02, 5, "0000012", kTime);
     EXPECT_EQ(T1(), "ZZCC 005\r\n0000012\r\n");
     EXPECT_TRUE(view.marked.empty());
     EXPECT_EQ(host.notified.size(), 1u);
 }
 
 TEST_F(BuildRequestTest, HandheldsZeroAnd255) {
-    builder.BuildRequest(26, "255", "", kTime, "0AFF");
+    builder.BuildRequest(26, 0x0A, 255, "", kTime);
     EXPECT_EQ(T1(), "GQ   255\r\n");
-    builder.BuildRequest(26, "0", "", kTime, "0A00");
+    builder.BuildRequest(26, 0x0A, 0, "", kTime);
     EXPECT_EQ(T1(), "GQ   000\r\n");
     EXPECT_EQ(host.notified.size(), 2u);
 }
 
 TEST_F(BuildRequestTest, OperationWithoutMnemonicWritesAnEmptyFile) {
     text::WriteFileAtomic(dir.Dir() + "T1.txt", "old content");
-    builder.BuildRequest(18, "5", "anything", kTime, "0205");
+    builder.BuildRequest(18, 0x02, 5, "anything", kTime);
     EXPECT_EQ(T1(), "");
     EXPECT_EQ(host.notified, std::vector<std::string>{""});
 }
 
 TEST_F(BuildRequestTest, NoLongerRegisteredOrUnknownLeavesNoTrace) {
-    builder.BuildRequest(0, "6", "x", kTime, "0206");
-    builder.BuildRequest(37, "5", "x", kTime, "0205");
-    builder.BuildRequest(-1, "5", "x", kTime, "0205");
+    builder.BuildRequest(0, 0x02, 6, "x", kTime);
+    builder.BuildRequest(37, 0x02, 5, "x", kTime);
+    builder.BuildRequest(-1, 0x02, 5, "x", kTime);
     EXPECT_FALSE(text::FileExists(dir.Dir() + "T1.txt"));
     EXPECT_TRUE(host.notified.empty());
     EXPECT_TRUE(view.marked.empty());
@@ -264,14 +264,17 @@ TEST_F(BuildRequestTest, NoLongerRegisteredOrUnknownLeavesNoTrace) {
 
 TEST_F(BuildRequestTest, WriteFailureIsRaisedBeforeTheNotice) {
     settings.ExchangeDir = dir.Dir() + "missing/";
-    EXPECT_THROW(builder.BuildRequest(9, "5", "x", kTime, "0205"), text::FileError);
+    EXPECT_THROW(builder.BuildRequest(9, 0x02, 5, "x", kTime), text::FileError);
     EXPECT_TRUE(host.notified.empty());
 }
 
-TEST_F(BuildRequestTest, BadNumbersAreErrors) {
-    EXPECT_THROW(builder.BuildRequest(9, "1x", "x", kTime, "0205"), std::invalid_argument);
-    EXPECT_THROW(builder.BuildRequest(9, "5", "x", kTime, "02G5"), std::invalid_argument);
+// The second check keys the registry by the station byte as hex and the handheld byte in three
+// decimal digits: 0A 255 is registered, 0xFF 10 (the bytes the other way round) is not.
+TEST_F(BuildRequestTest, TheSecondCheckTellsStationFromHandheld) {
+    builder.BuildRequest(26, 0xFF, 0x0A, "", kTime);
     EXPECT_TRUE(host.notified.empty());
+    builder.BuildRequest(26, 0x0A, 0xFF, "", kTime);
+    EXPECT_EQ(host.notified, std::vector<std::string>{"GQ   255\r\n"});
 }
 
 TEST_F(BuildRequestTest, EmptyExchangeDirIsTheCurrentDirectory) {
@@ -279,7 +282,7 @@ TEST_F(BuildRequestTest, EmptyExchangeDirIsTheCurrentDirectory) {
     ASSERT_EQ(::chdir(dir.Dir().c_str()), 0);
     settings.ExchangeDir = "";
     host.SetRequestFile("T1.txt");
-    builder.BuildRequest(12, "5", "", kTime, "0205");
+    builder.BuildRequest(12, 0x02, 5, "", kTime);
     EXPECT_EQ(::chdir(old), 0);
     ::free(old);
     EXPECT_EQ(T1(), "KXHZ 005\r\n");

@@ -29,11 +29,11 @@ void Instance::WriteSettings(const InstanceSettings& s) {
     std::string ini = "[Menu]\r\nPath=\r\nWPath=" + Exchange() + "\r\nDelay=3\r\n";
     ini += std::string("fileMode=") + (s.fileMode ? "1" : "0") + "\r\n";
     ini += std::string("test=") + (s.testMode ? "1" : "0") + "\r\n";
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < kStationCount; ++i) {
         ini += "COM" + std::to_string(i + 1) + "=" + s.ports[i] + "\r\n";
     }
     ini += "testStr=" + text::ToGbk(s.testText) + "\r\n";
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < kStationCount; ++i) {
         ini += "jzdz" + std::to_string(i + 1) + "=" + s.ids[i] + "\r\n";
     }
     text::WriteFileAtomic(dir_ + "dcfilepath.ini", ini);

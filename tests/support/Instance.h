@@ -5,6 +5,7 @@
 #pragma once
 
 #include "support/TempDir.h"
+#include "text/Stations.h"
 
 #include <array>
 #include <string>
@@ -13,8 +14,8 @@
 namespace testsupport {
 
 struct InstanceSettings {
-    std::array<std::string, 4> ports{"COM1", "", "", ""};
-    std::array<std::string, 4> ids{"02", "", "", ""};
+    std::array<std::string, kStationCount> ports{"COM1", "", "", ""};
+    std::array<std::string, kStationCount> ids{"02", "", "", ""};
     bool testMode = false;
     bool fileMode = false;
     std::string testText;                              // UTF-8; empty: the default

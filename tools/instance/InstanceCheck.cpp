@@ -13,6 +13,7 @@
 #include "hostlink/RuntimeDir.h"
 #include "text/Files.h"
 #include "text/Gbk.h"
+#include "text/Stations.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -202,7 +203,7 @@ private:
                                                    ? std::string("(empty: the relay's working "
                                                                  "directory)")
                                                    : Utf8(settings_.ExchangeDir))};
-        for (int n = 1; n <= 4; ++n) {
+        for (int n = 1; n <= kStationCount; ++n) {
             const std::string port = text::Trim(settings_.PortName[n - 1]);
             const std::string id = text::Trim(settings_.BaseId[n - 1]);
             if (!port.empty() || !id.empty()) {
@@ -298,7 +299,7 @@ private:
     // --- base stations -----------------------------------------------------------------
 
     void CheckBaseStations() {
-        for (int n = 1; n <= 4; ++n) {
+        for (int n = 1; n <= kStationCount; ++n) {
             const std::string port = text::Trim(settings_.PortName[n - 1]);
             const std::string id = text::Trim(settings_.BaseId[n - 1]);
             const std::string item = "base station " + std::to_string(n);

@@ -1,9 +1,9 @@
 // dcrelay-pack [MENU_DIR]: packs the menu tables of a directory into their binary files and the
 // download image FF.bin, with the same code and messages as a download. Messages go to standard
 // error as UTF-8; the exit status is 0 on success and 1 on any failure.
-#include "app/WorkLog.h"
 #include "menu/DownloadImage.h"
 #include "text/Gbk.h"
+#include "worklog/WorkLog.h"
 
 #include <cstdio>
 #include <cstring>

@@ -15,6 +15,7 @@
 #include "support/EventPump.h"
 #include "support/Instance.h"
 #include "text/Gbk.h"
+#include "text/Stations.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -78,7 +79,7 @@ void ShootSettings(desktop::TForm1& window, app::MainController& controller,
         void Wait(unsigned, unsigned) override {}
         bool Ending() const override { return false; }
     } idle;
-    std::array<std::string, 4> channels = controller.Scan().ChannelText;
+    std::array<std::string, kStationCount> channels = controller.Scan().ChannelText;
     admin::Tfrm_baseSet stations(controller.HandheldPage().ComboBox1, idle, idle,
                                  controller.Settings().BaseId, channels, &window);
     stations.ComboBox1->setCurrentIndex(0);

@@ -1,4 +1,4 @@
-#include "app/WorkLog.h"
+#include "worklog/WorkLog.h"
 
 #include "text/Gbk.h"
 

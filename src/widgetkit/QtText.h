@@ -6,10 +6,10 @@
 #include <QString>
 #include <string_view>
 
-namespace desktop {
+namespace widgetkit {
 
 inline QString FromGbk(std::string_view gbk) {
     return QString::fromStdString(text::ToUtf8(gbk));
 }
 
-} // namespace desktop
+} // namespace widgetkit

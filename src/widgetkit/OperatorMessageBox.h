@@ -2,15 +2,15 @@
 // and its error box, each modal on its parent window.
 #pragma once
 
-#include "desktop/QtText.h"
 #include "text/Messages.h"
+#include "widgetkit/QtText.h"
 
 #include <QFontMetrics>
 #include <QGridLayout>
 #include <QMessageBox>
 #include <QWidget>
 
-namespace desktop {
+namespace widgetkit {
 
 // A window manager elides a caption that is wider than the box's title bar ("参… 置"). The box
 // is made wide enough for its caption in a title font up to half as large again as the text's,
@@ -50,4 +50,4 @@ inline void ShowOperatorMessage(QWidget* parent, const OperatorMessage& message)
     ShowMessageBox(parent, IconOf(message.Kind), parent->windowTitle(), FromGbk(message.Text));
 }
 
-} // namespace desktop
+} // namespace widgetkit

@@ -109,9 +109,13 @@ MainController::MainController(const std::string& programDir, const Markers& mar
     if (!runtimeDir.empty() && !statusEndpoint_.Open(runtimeDir, hostlink::kStatusSocket, reason)) {
         log_.Append(reason);
     }
+    StartMetricsFile();
 }
 
 MainController::~MainController() {
+    if (metrics_) {
+        metrics_->Finish();
+    }
     ports_.CloseAll();
     statusEndpoint_.Close();
     handOver_.Close();
@@ -138,6 +142,19 @@ void MainController::StartWorkLogFile() {
                                                      Qt::QueuedConnection);
                                              });
     log_.AddListener(logFile_.get());
+}
+
+// Read at start, like the work-log file's switch.
+void MainController::StartMetricsFile() {
+    const std::string dir = LoadMetricsDir(SettingsPath(), programDir_);
+    if (dir.empty()) {
+        return;
+    }
+    metrics_ = std::make_unique<MetricsFile>(
+        dir,
+        [this](bool running) { return MetricsText(Snapshot(), activity_.Counters(), running); },
+        [this](const std::string& line) { log_.Append(line); });
+    metrics_->Start();
 }
 
 void MainController::SetUpPipeline() {
@@ -299,6 +316,9 @@ void MainController::EndProgram() {
     scan_.StopScan();
     hideRule_.Stop();
     dirChange1_.SetActive(false);
+    if (metrics_) {
+        metrics_->Finish(); // the state as the relay leaves it
+    }
     ports_.CloseAll();
     statusEndpoint_.Close();
     handOver_.Close();

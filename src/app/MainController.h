@@ -10,6 +10,7 @@
 #include "app/HideRule.h"
 #include "app/MainCommands.h"
 #include "app/MainView.h"
+#include "app/MetricsFile.h"
 #include "app/OperationRecorder.h"
 #include "app/OperationRecords.h"
 #include "app/PumpWait.h"
@@ -121,6 +122,7 @@ private:
     void LoadSettings(); // the parameter file, with the default menu directory
     void ReloadConfiguration();
     void StartWorkLogFile();
+    void StartMetricsFile();
     std::string DetailOf(const std::optional<std::pair<std::string, std::string>>& handheld) const;
     std::string SettingsPath() const;
     std::string RegistryPath() const;
@@ -183,6 +185,7 @@ private:
     menu::DownloadBroadcast download_;
     desktop::TDirChange dirChange1_;
     std::unique_ptr<WorkLogFile> logFile_; // when the parameter file switches it on
+    std::unique_ptr<MetricsFile> metrics_; // when the parameter file names its directory
     bool ending_ = false;
 };
 

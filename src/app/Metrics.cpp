@@ -26,7 +26,7 @@ std::string LabelValue(const std::string& gbk) {
 
 std::string Number(double value) {
     char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.17g", value);
+    std::snprintf(buffer, sizeof buffer, "%.15g", value);
     return buffer;
 }
 

@@ -73,7 +73,9 @@ HostStatus Host(const StatusParts& p, const Stamp& now) {
 
 DownloadStatus Download(const menu::DownloadBroadcast& download) {
     const menu::DownloadBroadcast::Counts& c = download.Progress();
-    return {c.running, c.cycle, c.packets, c.cyclesTotal, c.packetsTotal};
+    // A station's ready notice starts cycles without the start button.
+    const bool running = c.running || download.SequencesRunning() > 0;
+    return {running, c.cycle, c.packets, c.cyclesTotal, c.packetsTotal};
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 // The status snapshot's judgement and renderings, and the question and answer on the status
 // socket, on snapshots made here.
+#include "app/Metrics.h"
 #include "app/StatusSnapshot.h"
+#include "support/TempDir.h"
 #include "text/Gbk.h"
 
 #include <QJsonArray>
@@ -99,6 +101,27 @@ TEST(StatusSnapshot, QuestionAndAnswerTravelWhole) {
     EXPECT_EQ(answer->programDir, "/srv/r/");
     EXPECT_THAT(answer->body, HasSubstr("dcrelay pid 42 in /srv/r/"));
     EXPECT_FALSE(app::ParseAnswer("unknown question\n"));
+}
+
+} // namespace
+
+namespace {
+
+TEST(Metrics, TheDirectoryIsTheProgramDirectorysUnlessAbsoluteAndBucketsHoldTheirBound) {
+    const testsupport::TempDir dir;
+    const std::string ini = dir.Write("dcfilepath.ini", "[Support]\r\nmetrics=prom\r\n");
+    EXPECT_EQ(app::LoadMetricsDir(ini, "/srv/r/"), "/srv/r/prom/");
+    dir.Write("dcfilepath.ini", "[Support]\r\nmetrics=/var/lib/node/\r\n");
+    EXPECT_EQ(app::LoadMetricsDir(ini, "/srv/r/"), "/var/lib/node/");
+    dir.Write("dcfilepath.ini", "[Support]\r\nlogfile=1\r\n");
+    EXPECT_EQ(app::LoadMetricsDir(ini, "/srv/r/"), "");
+
+    app::Histogram h;
+    h.Observe(0.05);
+    h.Observe(400);
+    EXPECT_EQ(h.CountUpTo(0), 1u) << "le is inclusive";
+    EXPECT_EQ(h.CountUpTo(app::Histogram::kBounds.size() - 1), 1u);
+    EXPECT_EQ(h.Count(), 2u);
 }
 
 } // namespace

@@ -110,6 +110,9 @@ MainController::MainController(const std::string& programDir, const Markers& mar
         log_.Append(reason);
     }
     StartMetricsFile();
+    alarmTimer_.setInterval(kAlarmInterval);
+    connect(&alarmTimer_, &QTimer::timeout, this, &MainController::CheckAlarm);
+    alarmTimer_.start();
 }
 
 MainController::~MainController() {
@@ -155,6 +158,19 @@ void MainController::StartMetricsFile() {
         [this](bool running) { return MetricsText(Snapshot(), activity_.Counters(), running); },
         [this](const std::string& line) { log_.Append(line); });
     metrics_->Start();
+}
+
+// Each change of the alarm goes to the view once; one that nobody sees goes to the work log.
+void MainController::CheckAlarm() {
+    const Alarm now = AlarmOf(Snapshot());
+    if (now == alarm_) {
+        return;
+    }
+    const bool fresh = NewCause(alarm_, now);
+    alarm_ = now;
+    if (!view_.ShowAlarm(AlarmText(now), fresh)) {
+        log_.Append(AlarmLogLine(now));
+    }
 }
 
 void MainController::SetUpPipeline() {
@@ -314,6 +330,7 @@ void MainController::EndProgram() {
     ending_ = true;
     SetProgramEnding(true);
     scan_.StopScan();
+    alarmTimer_.stop();
     hideRule_.Stop();
     dirChange1_.SetActive(false);
     if (metrics_) {

@@ -4,6 +4,7 @@
 // draws what MainState shows.
 #pragma once
 
+#include "app/Alarm.h"
 #include "app/BaseStationPorts.h"
 #include "app/DownloadPage.h"
 #include "app/HandheldPanel.h"
@@ -34,6 +35,8 @@
 #include "relay/Relay.h"
 
 #include <QObject>
+#include <QTimer>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -113,6 +116,9 @@ public:
     // The relay's state for support and monitoring, as of now. Reads only.
     RelaySnapshot Snapshot() const;
     const MetricsCounters& Counters() const { return activity_.Counters(); }
+    const Alarm& CurrentAlarm() const { return alarm_; }
+    // How often the alarm is judged anew.
+    static constexpr std::chrono::seconds kAlarmInterval{1};
     // The answer to a question on the status socket.
     std::string StatusAnswer(const std::string& question) const;
 
@@ -123,6 +129,7 @@ private:
     void ReloadConfiguration();
     void StartWorkLogFile();
     void StartMetricsFile();
+    void CheckAlarm();
     std::string DetailOf(const std::optional<std::pair<std::string, std::string>>& handheld) const;
     std::string SettingsPath() const;
     std::string RegistryPath() const;
@@ -186,6 +193,8 @@ private:
     desktop::TDirChange dirChange1_;
     std::unique_ptr<WorkLogFile> logFile_; // when the parameter file switches it on
     std::unique_ptr<MetricsFile> metrics_; // when the parameter file names its directory
+    QTimer alarmTimer_;                    // the alarm follows the relay's state
+    Alarm alarm_;
     bool ending_ = false;
 };
 

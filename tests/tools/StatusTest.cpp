@@ -57,6 +57,14 @@ struct StatusTest : ::testing::Test {
     pid_t relay = -1;
 
     std::string LogFile() const { return inst.Dir() + "relay.log"; }
+    std::string LogLines() const { return text::ReadFile(LogFile()).value_or(""); }
+    static int Count(const std::string& log, const std::string& line) {
+        int n = 0;
+        for (std::size_t at = 0; (at = log.find(line + "\n", at)) != std::string::npos; ++at) {
+            ++n;
+        }
+        return n;
+    }
     void TearDown() override {
         if (HasFailure()) {
             std::cerr << text::ReadFile(LogFile()).value_or("") << std::flush;
@@ -162,6 +170,8 @@ TEST_F(StatusTest, AKilledHostIsGone) {
     EXPECT_THAT(run.output, HasSubstr("host gone: its window " + std::to_string(host->Pid()) +
                                       " does not exist"));
     EXPECT_TRUE(Json(RunStatus(inst.Dir(), "--json"))["host"].toObject()["gone"].toBool());
+    EXPECT_TRUE(WaitUntil([&] { return Count(LogLines(), "报警：主程序已不在运行") == 1; }, 3000))
+        << LogLines();
 }
 
 TEST_F(StatusTest, AStationWhosePortHungUpIsOutWithTheAnswersHeldForIt) {
@@ -182,6 +192,14 @@ TEST_F(StatusTest, AStationWhosePortHungUpIsOutWithTheAnswersHeldForIt) {
     const QJsonObject station = Json(RunStatus(inst.Dir(), "--json"))["stations"][0].toObject();
     EXPECT_EQ(station["state"].toString(), "reopening");
     EXPECT_TRUE(station["out"].toBool());
+
+    // The alarm without a window: one work-log line as it comes, one as it goes.
+    base = std::make_unique<BaseSim>(
+        std::vector<std::string>{"--link", inst.Port("COM1"), "--stay", "--channel", "6"});
+    ASSERT_TRUE(base->Start()) << base->Error();
+    EXPECT_TRUE(WaitUntil([&] { return RunStatus(inst.Dir()).status == 0; }, 8000));
+    EXPECT_TRUE(WaitUntil([&] { return Count(LogLines(), "报警解除，恢复正常") == 1; }, 3000));
+    EXPECT_EQ(Count(LogLines(), "报警：基站1(COM1)未连接"), 1) << LogLines();
 }
 
 TEST_F(StatusTest, ARequestThatWaitsTooLongMeansAStuckQueue) {

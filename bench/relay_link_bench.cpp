@@ -9,6 +9,9 @@
 //     below 5 ms); every request answered exactly once. Run twice: the relay headless, then
 //     with its main window on the offscreen platform, or the other way round with --window-first
 //     (target: median within 1 ms of headless).
+// bench-relay-link REQUESTS --status [--status-first]: only step 3, headless, twice in the same
+// run, without and with status questions at 100 per second on the relay's status socket
+// (--status-first: with them first; target: the two medians within 0.3 ms).
 // bench-relay-link REQUESTS --insight [--on-first]: only step 3, headless, twice in the same run,
 // without and with the work-log file switched on (--on-first: with it first; the operation records
 // are always kept), and the recorder's own cost per request and answer with a full table (target:
@@ -22,16 +25,20 @@
 #include "baselink/BaseFrame.h"
 #include "baselink/DataProcessor.h"
 #include "baselink/xyTypeConv.h"
+#include "hostlink/PrivateStream.h"
 #include "support/BaseSim.h"
 #include "support/EventPump.h"
 #include "support/Instance.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
+#include <thread>
 #include <utility>
 
 using namespace std::chrono_literals;
@@ -86,8 +93,34 @@ void IdleRelay() {
                 cpu, wall, 100 * cpu / wall);
 }
 
+// Status questions to the relay at 100 per second while it lives.
+class StatusFlood {
+public:
+    explicit StatusFlood(const std::string& runtimeDir)
+        : asker_([this, runtimeDir] {
+              auto next = std::chrono::steady_clock::now();
+              while (!stop_) {
+                  answered_ += hostlink::AskPrivateStream(runtimeDir, hostlink::kStatusSocket,
+                                                          "status json", 1s)
+                                   .kind == hostlink::PrivateAnswer::Kind::Answered;
+                  next += 10ms;
+                  std::this_thread::sleep_until(next);
+              }
+          }) {}
+    ~StatusFlood() {
+        stop_ = true;
+        asker_.join();
+    }
+    int Answered() const { return answered_; }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::atomic<int> answered_{0};
+    std::thread asker_;
+};
+
 // The median of the relay's own time per request.
-double EndToEnd(int count, const char* face, bool logFile = false) {
+double EndToEnd(int count, const char* face, bool logFile = false, bool statusFlood = false) {
     ::setenv("DCRELAY_FACE", face, 1);
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     testsupport::InstanceSettings s;
@@ -108,6 +141,10 @@ double EndToEnd(int count, const char* face, bool logFile = false) {
     host.Start();
     base.WaitForKind("query", 5s);
     testsupport::PumpFor(500ms);
+    std::optional<StatusFlood> flood;
+    if (statusFlood) {
+        flood.emplace(inst.RuntimeDir());
+    }
     const int handhelds[4] = {5, 108, 12, 200};
     std::vector<double> own;
     std::map<std::string, int> answered;
@@ -137,6 +174,9 @@ double EndToEnd(int count, const char* face, bool logFile = false) {
                 "%s; relay's own time per request median %.2f ms, 90%% %.2f ms (target median "
                 "< 5 ms; includes the simulators' pipe and pty hops)\n",
                 face, count, own.size(), lost, extra ? "yes" : "none", median, p90);
+    if (flood) {
+        std::printf("  with status questions at 100/s: %d answered\n", flood->Answered());
+    }
     if (logFile) {
         std::uintmax_t bytes = 0;
         std::error_code error;
@@ -196,6 +236,18 @@ int main(int argc, char** argv) {
             [&] { return EndToEnd(count, "headless", true); });
         std::printf("work-log file on minus off: %+.2f ms median (target within 0.5 ms)\n",
                     on - off);
+        return 0;
+    }
+    if (argc > 2 && std::strcmp(argv[2], "--status") == 0) {
+        // --status-first swaps the two runs, to tell the questions' cost from that of running
+        // second.
+        const bool statusFirst = argc > 3 && std::strcmp(argv[3], "--status-first") == 0;
+        const auto [quiet, asked] = PairInOrder(
+            statusFirst, [&] { return EndToEnd(count, "headless"); },
+            [&] { return EndToEnd(count, "headless", false, true); });
+        std::printf("status questions at 100/s minus none: %+.2f ms median (target within "
+                    "0.3 ms)\n",
+                    asked - quiet);
         return 0;
     }
     DecodeThousandFrames();

@@ -10,7 +10,6 @@ Alarm AlarmOf(const RelaySnapshot& s) {
     Alarm alarm;
     alarm.hostGone = HostGone(s.host);
     alarm.stationOneOut = StationOut(s.stations[0]);
-    alarm.stationOnePort = alarm.stationOneOut ? s.stations[0].port : "";
     alarm.stuck = s.host.oldestWaiting &&
                   s.host.oldestWaiting->ageMs >
                       std::chrono::duration_cast<std::chrono::milliseconds>(kStuckAfter).count();
@@ -31,7 +30,7 @@ std::string AlarmText(const Alarm& alarm) {
         add(text::Fixed("主程序已不在运行"));
     }
     if (alarm.stationOneOut) {
-        add(text::Fixed("基站1(") + alarm.stationOnePort + text::Fixed(")未连接"));
+        add(text::Fixed("基站1未连接"));
     }
     if (alarm.stuck) {
         add(text::Fixed("有请求等待主程序回复已超过") + std::to_string(kStuckAfter.count()) +

@@ -13,7 +13,6 @@ struct Alarm {
     bool hostGone = false;
     bool stationOneOut = false;
     bool stuck = false;
-    std::string stationOnePort; // for the text
 
     bool Any() const { return hostGone || stationOneOut || stuck; }
     bool operator==(const Alarm& other) const = default;
@@ -22,7 +21,7 @@ struct Alarm {
 Alarm AlarmOf(const RelaySnapshot& snapshot);
 // A cause that `before` did not have: a new alarm, worth a message of its own.
 bool NewCause(const Alarm& before, const Alarm& now);
-// Why, e.g. "主程序已不在运行；基站1(COM1)未连接"; "" when there is no alarm.
+// Why, e.g. "主程序已不在运行；基站1未连接"; "" when there is no alarm.
 std::string AlarmText(const Alarm& alarm);
 // The work-log line of a change: "报警：" and why, or "报警解除，恢复正常".
 std::string AlarmLogLine(const Alarm& alarm);

@@ -199,7 +199,7 @@ TEST_F(StatusTest, AStationWhosePortHungUpIsOutWithTheAnswersHeldForIt) {
     ASSERT_TRUE(base->Start()) << base->Error();
     EXPECT_TRUE(WaitUntil([&] { return RunStatus(inst.Dir()).status == 0; }, 8000));
     EXPECT_TRUE(WaitUntil([&] { return Count(LogLines(), "报警解除，恢复正常") == 1; }, 3000));
-    EXPECT_EQ(Count(LogLines(), "报警：基站1(COM1)未连接"), 1) << LogLines();
+    EXPECT_EQ(Count(LogLines(), "报警：基站1未连接"), 1) << LogLines();
 }
 
 TEST_F(StatusTest, ARequestThatWaitsTooLongMeansAStuckQueue) {

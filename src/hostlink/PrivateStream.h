@@ -18,8 +18,8 @@ std::string PrivateStreamPath(const std::string& runtimeDir, const std::string& 
 
 // A connection, read and written without waiting.
 enum class ConnectionRead { More, Ended };
-// Appends what waits on `fd` to `into`, keeping at most `limit` bytes in all (the rest is read
-// and dropped). Ended: the peer has closed its end, or the connection failed.
+// Appends what waits on `fd` to `into` until it holds `limit` bytes (the rest stays unread).
+// Ended: the peer has closed its end, or the connection failed.
 ConnectionRead ReadWaiting(int fd, std::string& into, std::size_t limit);
 // Writes as much of `data` from `offset` on as the connection takes now, advancing `offset`;
 // false when the connection failed.

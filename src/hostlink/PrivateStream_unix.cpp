@@ -67,8 +67,9 @@ std::string PrivateStreamPath(const std::string& runtimeDir, const std::string& 
 
 ConnectionRead ReadWaiting(int fd, std::string& into, std::size_t limit) {
     char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+    while (into.size() < limit) { // a peer that writes without end cannot hold the reader
+        const std::size_t room = std::min(sizeof buffer, limit - into.size());
+        const ssize_t n = ::recv(fd, buffer, room, MSG_DONTWAIT);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -78,9 +79,9 @@ ConnectionRead ReadWaiting(int fd, std::string& into, std::size_t limit) {
         if (n <= 0) {
             return ConnectionRead::Ended;
         }
-        const std::size_t room = limit > into.size() ? limit - into.size() : 0;
-        into.append(buffer, std::min(room, static_cast<std::size_t>(n)));
+        into.append(buffer, static_cast<std::size_t>(n));
     }
+    return ConnectionRead::More;
 }
 
 bool WriteWaiting(int fd, const std::string& data, std::size_t& offset) {

@@ -41,6 +41,18 @@ void AnswerAlone(const app::MainController& controller, const char* question) {
                 question, bytes, us[us.size() / 2], us[us.size() * 99 / 100], us.back());
 }
 
+void SnapshotAlone(const app::MainController& controller) {
+    std::vector<double> us;
+    for (int i = 0; i < 2000; ++i) {
+        const double t0 = bench::WallSeconds();
+        const app::RelaySnapshot s = controller.Snapshot();
+        us.push_back((bench::WallSeconds() - t0) * 1e6);
+    }
+    std::sort(us.begin(), us.end());
+    std::printf("the snapshot alone: median %.1f us, 99%% %.1f us\n", us[us.size() / 2],
+                us[us.size() * 99 / 100]);
+}
+
 void ThroughTheSocket(const testsupport::Instance& inst) {
     std::atomic<int> answered{0};
     std::atomic<bool> done{false};
@@ -88,6 +100,7 @@ int main() {
     const app::RelaySnapshot s = controller.Snapshot();
     std::printf("relay: %zu handhelds seen, %zu requests waiting, %zu work-log lines\n",
                 s.handhelds.size(), s.host.waiting, controller.Log().LineCount());
+    SnapshotAlone(controller);
     AnswerAlone(controller, "status");
     AnswerAlone(controller, "status json");
     ThroughTheSocket(inst);

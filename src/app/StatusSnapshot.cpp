@@ -13,8 +13,28 @@ namespace {
 
 using simjson::JsonLine;
 
+// ASCII reads the same in both; only other texts need a conversion, which is the costly part of
+// an answer.
 std::string Utf8(const std::string& gbk) {
-    return text::ToUtf8(gbk);
+    const bool ascii = std::all_of(gbk.begin(), gbk.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    return ascii ? gbk : text::ToUtf8(gbk);
+}
+
+// The work-log entries in UTF-8, converted in one go (a NUL byte is in no GBK character).
+std::vector<std::string> Utf8Entries(const std::vector<std::string>& entries) {
+    std::string joined;
+    for (const std::string& entry : entries) {
+        joined += entry + '\0';
+    }
+    std::vector<std::string> out;
+    const std::string converted = Utf8(joined);
+    for (std::size_t at = 0; at < converted.size();) {
+        const std::size_t end = converted.find('\0', at);
+        out.push_back(converted.substr(at, end - at));
+        at = end == std::string::npos ? converted.size() : end + 1;
+    }
+    return out;
 }
 
 std::string LocalTime(std::int64_t unixMs) {
@@ -213,8 +233,8 @@ std::string StatusText(const RelaySnapshot& s, const Health& health) {
                                     std::to_string(s.download.packets) + " packets sent\n"
                               : std::string("not running\n");
     out += "work log (the last " + std::to_string(s.log.size()) + " entries)\n";
-    for (const std::string& entry : s.log) {
-        for (const std::string& line : text::SplitLines(Utf8(entry))) {
+    for (const std::string& entry : Utf8Entries(s.log)) {
+        for (const std::string& line : text::SplitLines(entry)) {
             out += "  " + line + "\n";
         }
     }
@@ -229,9 +249,7 @@ std::string StatusJson(const RelaySnapshot& s, const Health& health) {
     for (const HandheldStatus& h : s.handhelds) {
         handhelds.push_back(HandheldJson(h));
     }
-    for (const std::string& line : s.log) {
-        log.push_back(Utf8(line));
-    }
+    log = Utf8Entries(s.log);
     return JsonLine()
         .Str("health", health.degraded ? "degraded" : "healthy")
         .Strings("problems", health.problems)

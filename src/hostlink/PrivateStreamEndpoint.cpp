@@ -14,6 +14,7 @@ struct PrivateStreamEndpoint::Connection {
     int fd = -1;
     std::string question;
     std::string answer;
+    bool answered = false;
     std::size_t written = 0;
     std::unique_ptr<QSocketNotifier> reading;
     std::unique_ptr<QSocketNotifier> writing;
@@ -57,7 +58,9 @@ void PrivateStreamEndpoint::Close() {
     listener_.Close();
 }
 
-// One connection per activation; the notifier fires again while more wait.
+// One connection per activation; the notifier fires again while more wait. A tool writes its
+// question as it connects, so it is mostly there by now, and a short answer fits the socket at
+// once: such a connection is served before it is watched at all.
 void PrivateStreamEndpoint::AcceptOne() {
     const int fd = listener_.Accept();
     if (fd < 0) {
@@ -68,43 +71,63 @@ void PrivateStreamEndpoint::AcceptOne() {
         return;
     }
     auto c = std::make_unique<Connection>();
-    Connection& added = *c;
     c->fd = fd;
-    c->reading = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-    connect(c->reading.get(), &QSocketNotifier::activated, this, [this, &added] { Read(added); });
+    if (Serve(*c)) {
+        return;
+    }
+    Connection& added = *c;
     c->deadline = std::make_unique<QTimer>();
     c->deadline->setSingleShot(true);
     connect(c->deadline.get(), &QTimer::timeout, this, [this, &added] { End(added); });
     c->deadline->start(std::chrono::milliseconds(kConnectionTime));
     connections_.push_back(std::move(c));
+    Watch(added);
 }
 
-// The question is whole at its line end, or when the tool has closed its writing end.
-void PrivateStreamEndpoint::Read(Connection& c) {
+// Reads what has come of the question and, once it is whole (at its line end, at its limit, or
+// when the tool has closed its writing end), answers it with what the socket takes now. True
+// when the connection is done with.
+bool PrivateStreamEndpoint::Serve(Connection& c) {
+    if (c.answered) {
+        return !WriteWaiting(c.fd, c.answer, c.written) || c.written == c.answer.size();
+    }
     const ConnectionRead read = ReadWaiting(c.fd, c.question, kMaxQuestion);
     const std::size_t end = c.question.find('\n');
     if (end == std::string::npos && read == ConnectionRead::More &&
         c.question.size() < kMaxQuestion) {
-        return;
+        return false;
     }
-    c.reading->setEnabled(false);
     c.answer = handler_(c.question.substr(0, end));
-    c.writing = std::make_unique<QSocketNotifier>(c.fd, QSocketNotifier::Write);
-    connect(c.writing.get(), &QSocketNotifier::activated, this, [this, &c] { Write(c); });
-    Write(c);
+    c.answered = true;
+    return Serve(c);
 }
 
-void PrivateStreamEndpoint::Write(Connection& c) {
-    if (!WriteWaiting(c.fd, c.answer, c.written) || c.written == c.answer.size()) {
-        End(c);
+// Watches for more of the question, or for room for the rest of the answer.
+void PrivateStreamEndpoint::Watch(Connection& c) {
+    const bool writing = c.answered;
+    auto& notifier = writing ? c.writing : c.reading;
+    if (!notifier) {
+        notifier = std::make_unique<QSocketNotifier>(c.fd, writing ? QSocketNotifier::Write
+                                                                   : QSocketNotifier::Read);
+        connect(notifier.get(), &QSocketNotifier::activated, this, [this, &c] {
+            if (Serve(c)) {
+                End(c);
+            } else {
+                Watch(c);
+            }
+        });
+    }
+    if (writing && c.reading) {
+        c.reading->setEnabled(false);
     }
 }
 
 // Deferred: a connection ends from inside its own notifier's or timer's signal.
 void PrivateStreamEndpoint::End(Connection& c) {
-    c.reading->setEnabled(false);
-    if (c.writing) {
-        c.writing->setEnabled(false);
+    for (auto* notifier : {c.reading.get(), c.writing.get()}) {
+        if (notifier != nullptr) {
+            notifier->setEnabled(false);
+        }
     }
     c.deadline->stop();
     Connection* ended = &c;

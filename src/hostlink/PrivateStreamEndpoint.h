@@ -46,8 +46,8 @@ private:
     struct Connection;
 
     void AcceptOne();
-    void Read(Connection& c);
-    void Write(Connection& c);
+    bool Serve(Connection& c);
+    void Watch(Connection& c);
     void End(Connection& c);
 
     Handler handler_;

@@ -14,6 +14,10 @@
 //     the floor's).
 // bench-relay-link REQUESTS --floor [--exchange-in DIR]: only step 4; with the exchange
 // directories in DIR (/dev/shm, say), to tell the file system's part from the relay's.
+// bench-relay-link REQUESTS --status: only step 3, headless, with status questions at 100 per
+// second on the relay's status socket in every other block of 20 requests, so that both halves
+// share the machine's load; twice, the first block once without and once with the questions
+// (target: the medians with and without within 0.3 ms in both).
 // bench-relay-link REQUESTS --insight [--on-first]: only step 3, headless, twice in the same run,
 // without and with the work-log file switched on (--on-first: with it first; the operation records
 // are always kept), and the recorder's own cost per request and answer with a full table (target:
@@ -27,17 +31,20 @@
 #include "baselink/BaseFrame.h"
 #include "baselink/DataProcessor.h"
 #include "baselink/xyTypeConv.h"
+#include "hostlink/PrivateStream.h"
 #include "support/BaseSim.h"
 #include "support/EventPump.h"
 #include "support/Instance.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -135,6 +142,10 @@ public:
 
     const std::string& Error() const { return error_; }
     const std::string& Dir() const { return inst_.Dir(); }
+    const std::string& RuntimeDir() const { return inst_.RuntimeDir(); }
+    long RelayPid() const {
+        return host_->Seen().empty() ? 0 : host_->Seen().front().Int("relay_pid");
+    }
 
     // Request i from one of four handhelds: the time from the request burst to its reply, less
     // the required waits (100 ms read silence, 20 ms and 100 ms before reading the reply) and
@@ -264,6 +275,69 @@ void AgainstTheFloor(int count, const std::string& exchangeIn = "") {
                 floorMedian > 0 ? relayMedian / floorMedian : 0.0);
 }
 
+// Status questions to the relay at 100 per second while it lives.
+class StatusFlood {
+public:
+    explicit StatusFlood(const std::string& runtimeDir)
+        : asker_([this, runtimeDir] {
+              auto next = std::chrono::steady_clock::now();
+              while (!stop_) {
+                  if (asking_) {
+                      answered_ += hostlink::AskPrivateStream(runtimeDir, hostlink::kStatusSocket,
+                                                              "status json", 1s)
+                                       .kind == hostlink::PrivateAnswer::Kind::Answered;
+                  }
+                  next += 10ms;
+                  std::this_thread::sleep_until(next);
+              }
+          }) {}
+    ~StatusFlood() {
+        stop_ = true;
+        asker_.join();
+    }
+    void SetAsking(bool asking) { asking_ = asking; }
+    int Answered() const { return answered_; }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> asking_{false};
+    std::atomic<int> answered_{0};
+    std::thread asker_;
+};
+
+// The relay's own time per request without and with status questions, in alternating blocks
+// of 20 requests, the first block with them when `askedFirst`.
+void WithStatusQuestions(int count, bool askedFirst) {
+    ::setenv("DCRELAY_FACE", "headless", 1);
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    Link link("", false);
+    if (!link.Error().empty()) {
+        std::printf("status questions: %s\n", link.Error().c_str());
+        return;
+    }
+    const long relayPid = link.RelayPid();
+    StatusFlood flood(link.RuntimeDir());
+    const auto asking = [&](int i) { return ((i / 20) % 2 == 1) != askedFirst; };
+    Times quiet, asked;
+    double quietCpu = 0, askedCpu = 0; // the relay process's processor seconds in each
+    for (int i = 0; i < count; ++i) {
+        flood.SetAsking(asking(i));
+        testsupport::PumpFor(asking(i) != asking(i - 1) ? 50ms : 0ms);
+        const double cpu0 = bench::CpuSecondsOf(relayPid);
+        (asking(i) ? asked : quiet).Add(link.Request(i));
+        (asking(i) ? askedCpu : quietCpu) += bench::CpuSecondsOf(relayPid) - cpu0;
+    }
+    const double without = quiet.At(0.5), with = asked.At(0.5);
+    std::printf("status questions at 100/s (%d answered), %s first: median %.2f ms without "
+                "questions (%zu requests), %.2f ms with them (%zu); with minus without %+.2f ms "
+                "(target within 0.3 ms); the relay's processor time per request %.2f ms without, "
+                "%.2f ms with\n",
+                flood.Answered(), askedFirst ? "questions" : "quiet", without, quiet.own.size(),
+                with, asked.own.size(), with - without,
+                quietCpu * 1000 / std::max<std::size_t>(1, quiet.own.size()),
+                askedCpu * 1000 / std::max<std::size_t>(1, asked.own.size()));
+}
+
 // What keeping records costs: one accepted request and its answer, the table full.
 class NoLink : public PdaReplySender {
 public:
@@ -306,6 +380,12 @@ int main(int argc, char** argv) {
     if (argc > 2 && std::strcmp(argv[2], "--floor") == 0) {
         AgainstTheFloor(count,
                         argc > 4 && std::strcmp(argv[3], "--exchange-in") == 0 ? argv[4] : "");
+        return 0;
+    }
+    if (argc > 2 && std::strcmp(argv[2], "--status") == 0) {
+        for (const bool askedFirst : {false, true}) {
+            WithStatusQuestions(count, askedFirst);
+        }
         return 0;
     }
     if (argc > 2 && std::strcmp(argv[2], "--insight") == 0) {

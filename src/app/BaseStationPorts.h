@@ -41,6 +41,7 @@ public:
 
     BaseSender& Sender() { return sender_; }
     TComm& Comm(int slot) { return *comm_[static_cast<std::size_t>(slot - 1)]; }
+    const TComm& Comm(int slot) const { return *comm_[static_cast<std::size_t>(slot - 1)]; }
     void CloseAll();
     // A port whose device vanished while it was open: its slot and port name.
     void OnHangUp(std::function<void(int slot, const std::string& name)> handler);

@@ -1,8 +1,10 @@
 #include "app/MainController.h"
 
+#include "app/StatusCollector.h"
 #include "baselink/SerialPortList.h"
 #include "hostlink/HandOver.h"
 #include "hostlink/HostProtocol.h"
+#include "hostlink/PrivateStream.h"
 #include "menu/DownloadImage.h"
 #include "text/Files.h"
 #include "text/Gbk.h"
@@ -64,26 +66,32 @@ MainController::MainController(const std::string& programDir, const Markers& mar
     : programDir_(programDir), markers_(markers), view_(view),
       ports_(settings_.BaseId, log_,
              [this](int slot, const char* bytes, std::uint16_t length) {
+                 activity_.BytesFrom(slot);
                  pipeline_->Comm1ReceiveData(slot, bytes, length);
              }),
-      recorder_(ports_.Sender()),
+      recorder_(ports_.Sender()), activity_(recorder_, recorder_),
       scan_(settings_, portCombo_, ports_, ports_.Sender(), log_, handheldPanel_, waits_),
       handheldPanel_(view_, settings_, scan_.ChannelText), hostLink_(log_, *this, &endpoint_),
-      relay_({settings_, registry_, log_, recorder_, handheldPanel_, hostLink_, waits_, retry_}),
+      notedHost_(hostLink_, activity_),
+      relay_({settings_, registry_, log_, activity_, handheldPanel_, notedHost_, waits_, retry_}),
       handOver_([this](const std::string& message) { return PrivateMessage(message); }),
+      statusEndpoint_([this](const std::string& question) { return StatusAnswer(question); }),
       hideRule_(view_), downloadPage_(view_, hideRule_, settings_.MenuDir, pacing),
       download_(ports_, downloadPage_, settings_.MenuDir, markers_.DebugLogging, log_, waits_,
                 pacing) {
     log_.AddListener(&stderrLog_);
     log_.AddListener(&view_);
     StartWorkLogFile();
-    relay_.SetRequestEvents(&recorder_);
+    relay_.SetRequestEvents(&activity_);
+    relay_.OnAnswered([this](const relay::CommandEntry& entry) { activity_.Answered(entry); });
     TComm::SetProgramDirectory(programDir_);
     reopener_ = std::make_unique<ControllerReopener>(*this, ports_.Sender(), log_);
     portRecovery_ = std::make_unique<PortRecovery>(*reopener_, std::move(portClock));
     ports_.Sender().SetReplyHold(portRecovery_.get());
-    ports_.OnHangUp(
-        [this](int slot, const std::string& name) { portRecovery_->HungUp(slot, name); });
+    ports_.OnHangUp([this](int slot, const std::string& name) {
+        activity_.PortHungUp(slot);
+        portRecovery_->HungUp(slot, name);
+    });
     SetUpPipeline();
     dirChange1_.SetDirectory("D:\\RF\\");
     dirChange1_.OnChangeWriteTime = [](desktop::TDirChange&, const desktop::TDirEntry&,
@@ -98,10 +106,21 @@ MainController::MainController(const std::string& programDir, const Markers& mar
     if (!runtimeDir.empty() && !handOver_.Open(runtimeDir, hostlink::kHandOverSocket, reason)) {
         log_.Append(reason);
     }
+    if (!runtimeDir.empty() && !statusEndpoint_.Open(runtimeDir, hostlink::kStatusSocket, reason)) {
+        log_.Append(reason);
+    }
+    StartMetricsFile();
+    alarmTimer_.setInterval(kAlarmInterval);
+    connect(&alarmTimer_, &QTimer::timeout, this, &MainController::CheckAlarm);
+    alarmTimer_.start();
 }
 
 MainController::~MainController() {
+    if (metrics_) {
+        metrics_->Finish();
+    }
     ports_.CloseAll();
+    statusEndpoint_.Close();
     handOver_.Close();
     endpoint_.Close();
     log_.RemoveListener(&view_);
@@ -115,12 +134,43 @@ void MainController::StartWorkLogFile() {
     if (!file.On) {
         return;
     }
-    logFile_ = std::make_unique<WorkLogFile>(
-        programDir_ + "logs/", file.KeepDays, [this](const std::string& message) {
-            QMetaObject::invokeMethod(
-                this, [this, message] { log_.Append(message); }, Qt::QueuedConnection);
-        });
+    logFile_ = std::make_unique<WorkLogFile>(programDir_ + "logs/", file.KeepDays,
+                                             [this](const std::string& message) {
+                                                 QMetaObject::invokeMethod(
+                                                     this,
+                                                     [this, message] {
+                                                         activity_.WorkLogFileFailed();
+                                                         log_.Append(message);
+                                                     },
+                                                     Qt::QueuedConnection);
+                                             });
     log_.AddListener(logFile_.get());
+}
+
+// Read at start, like the work-log file's switch.
+void MainController::StartMetricsFile() {
+    const std::string dir = LoadMetricsDir(SettingsPath(), programDir_);
+    if (dir.empty()) {
+        return;
+    }
+    metrics_ = std::make_unique<MetricsFile>(
+        dir,
+        [this](bool running) { return MetricsText(Snapshot(), activity_.Counters(), running); },
+        [this](const std::string& line) { log_.Append(line); });
+    metrics_->Start();
+}
+
+// Each change of the alarm goes to the view once; one that nobody sees goes to the work log.
+void MainController::CheckAlarm() {
+    const Alarm now = AlarmOf(Snapshot());
+    if (now == alarm_) {
+        return;
+    }
+    const bool fresh = NewCause(alarm_, now);
+    alarm_ = now;
+    if (!view_.ShowAlarm(AlarmText(now), fresh)) {
+        log_.Append(AlarmLogLine(now));
+    }
 }
 
 void MainController::SetUpPipeline() {
@@ -192,6 +242,7 @@ bool MainController::Create() {
 
 void MainController::StartStandaloneDebug() {
     log_.Append(text::Fixed("调试状态,该状态下无法与餐饮软件进行数据交互."));
+    standalone_ = true;
     hostLink_.SetHostHandle(kStandaloneHostHandle);
 }
 
@@ -291,9 +342,14 @@ void MainController::EndProgram() {
     ending_ = true;
     SetProgramEnding(true);
     scan_.StopScan();
+    alarmTimer_.stop();
     hideRule_.Stop();
     dirChange1_.SetActive(false);
+    if (metrics_) {
+        metrics_->Finish(); // the state as the relay leaves it
+    }
     ports_.CloseAll();
+    statusEndpoint_.Close();
     handOver_.Close();
     endpoint_.Close();
     QCoreApplication::exit(0);
@@ -308,6 +364,7 @@ void MainController::StopDownload() {
 }
 
 void MainController::ReplyReady() {
+    activity_.ReplyReadyCame();
     Guarded([this] { relay_.ReplyReady(); });
 }
 
@@ -319,6 +376,16 @@ void MainController::HostHandleChanged(unsigned handle) {
     if (recordHost_) {
         recordHost_(handle);
     }
+}
+
+RelaySnapshot MainController::Snapshot() const {
+    return CollectStatus({programDir_, settings_, scan_, ports_, *portRecovery_, hostLink_,
+                          standalone_, relay_.Queue(), download_, log_, activity_});
+}
+
+std::string MainController::StatusAnswer(const std::string& question) const {
+    const std::optional<StatusQuestion> asked = ParseQuestion(question);
+    return asked ? FormatAnswer(Snapshot(), *asked) : "unknown question\n";
 }
 
 std::string MainController::PrivateMessage(const std::string& message) {

@@ -4,17 +4,21 @@
 // draws what MainState shows.
 #pragma once
 
+#include "app/Alarm.h"
 #include "app/BaseStationPorts.h"
 #include "app/DownloadPage.h"
 #include "app/HandheldPanel.h"
 #include "app/HideRule.h"
 #include "app/MainCommands.h"
 #include "app/MainView.h"
+#include "app/MetricsFile.h"
 #include "app/OperationRecorder.h"
 #include "app/OperationRecords.h"
 #include "app/PumpWait.h"
+#include "app/RelayActivity.h"
 #include "app/RetryTimer.h"
 #include "app/Startup.h"
+#include "app/StatusSnapshot.h"
 #include "app/WorkLogFile.h"
 #include "baselink/BaseConnection.h"
 #include "baselink/DataProcessor.h"
@@ -25,11 +29,14 @@
 #include "hostlink/HostEndpoint.h"
 #include "hostlink/HostLink.h"
 #include "hostlink/PrivateEndpoint.h"
+#include "hostlink/PrivateStreamEndpoint.h"
 #include "menu/DownloadBroadcast.h"
 #include "relay/Relay.h"
 #include "worklog/WorkLog.h"
 
 #include <QObject>
+#include <QTimer>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -107,6 +114,14 @@ public:
     // The replies kept for base station 1 to 4 while its port is out.
     std::size_t HeldReplies(int slot) const { return portRecovery_->HeldReplies(slot); }
     desktop::TDirChange& DirChange1() { return dirChange1_; }
+    // The relay's state for support and monitoring, as of now. Reads only.
+    RelaySnapshot Snapshot() const;
+    const MetricsCounters& Counters() const { return activity_.Counters(); }
+    const Alarm& CurrentAlarm() const { return alarm_; }
+    // How often the alarm is judged anew.
+    static constexpr std::chrono::seconds kAlarmInterval{1};
+    // The answer to a question on the status socket.
+    std::string StatusAnswer(const std::string& question) const;
 
 private:
     void SetUpPipeline();
@@ -114,6 +129,8 @@ private:
     void LoadSettings(); // the parameter file, with the default menu directory
     void ReloadConfiguration();
     void StartWorkLogFile();
+    void StartMetricsFile();
+    void CheckAlarm();
     std::string DetailOf(const std::optional<std::pair<std::string, std::string>>& handheld) const;
     std::string SettingsPath() const;
     std::string RegistryPath() const;
@@ -130,6 +147,21 @@ private:
     // A private message on the hand-over socket.
     std::string PrivateMessage(const std::string& message);
 
+    // The host as the relay notifies it, with the moment noted for the status.
+    class NotedHost : public relay::HostNotifier {
+    public:
+        NotedHost(relay::HostNotifier& host, RelayActivity& activity)
+            : host_(host), activity_(activity) {}
+        void NotifyHost() override {
+            activity_.HostNotified();
+            host_.NotifyHost();
+        }
+
+    private:
+        relay::HostNotifier& host_;
+        RelayActivity& activity_;
+    };
+
     std::string programDir_;
     Markers markers_;
     MainView& view_;
@@ -143,20 +175,27 @@ private:
     BaseStationPorts ports_;                 // Comm1 to Comm4 and the sender
     std::unique_ptr<PortReopener> reopener_; // reopens a hung-up port for portRecovery_
     std::unique_ptr<PortRecovery> portRecovery_;
-    OperationRecorder recorder_;  // the records and the handhelds' activity; the relay's sender
+    OperationRecorder recorder_;  // the records and the handhelds' activity
+    RelayActivity activity_;      // times and counters for status and metrics; the relay's sender
     BaseConnection scan_;         // "连接基站", tim_ScanBaseSet, ChannelText
     HandheldPanel handheldPanel_; // tree, selector, status label, list
     std::unique_ptr<ReceivePipeline> pipeline_; // tim_DataProc and the chunk queue
     hostlink::HostEndpoint endpoint_;
-    hostlink::HostLink hostLink_;        // with HostHandle, HostGone and HostClosing
+    hostlink::HostLink hostLink_; // with HostHandle, HostGone and HostClosing
+    NotedHost notedHost_;
     relay::Relay relay_;                 // requests, the command queue, the host's replies
     hostlink::PrivateEndpoint handOver_; // a restarted host's handle from a second start
+    hostlink::PrivateStreamEndpoint statusEndpoint_; // support's and monitoring's questions
+    bool standalone_ = false;                        // standalone debug: no host expected
     std::function<void(unsigned)> recordHost_;
     HideRule hideRule_; // Timer1
     DownloadPage downloadPage_;
     menu::DownloadBroadcast download_;
     desktop::TDirChange dirChange1_;
     std::unique_ptr<WorkLogFile> logFile_; // when the parameter file switches it on
+    std::unique_ptr<MetricsFile> metrics_; // when the parameter file names its directory
+    QTimer alarmTimer_;                    // the alarm follows the relay's state
+    Alarm alarm_;
     bool ending_ = false;
 };
 

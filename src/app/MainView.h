@@ -68,6 +68,10 @@ public:
                                        const BaseStationAccess& access) = 0;
     // The operation record viewer with the rows of one handheld.
     virtual void ShowOperationRecords(const std::vector<OperationRecord>& rows) = 0;
+
+    // The alarm changed: why (GBK), or "" when all is normal again; `fresh` when a cause is new.
+    // Returns true when a person sees it; else the controller writes it to the work log.
+    virtual bool ShowAlarm(const std::string& /*reasons*/, bool /*fresh*/) { return false; }
 };
 
 } // namespace app

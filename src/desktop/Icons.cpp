@@ -9,6 +9,11 @@ QIcon ProgramIcon() {
     return icon;
 }
 
+QIcon AlarmIcon() {
+    static const QIcon icon(QStringLiteral(":/icons/dcrelay-alarm.svg"));
+    return icon;
+}
+
 QIcon HandheldStateIcon(int state) {
     static const QIcon registered(QStringLiteral(":/icons/handheld.svg"));
     static const QIcon loggedIn(QStringLiteral(":/icons/handheld-on.svg"));

@@ -140,7 +140,11 @@ QWidget* TForm1::BuildCommandBar() {
     row->addWidget(btn_ParamSet);
     row->addWidget(btn_BaseSet);
     row->addWidget(btn_Conn2Router);
-    row->addStretch();
+    lbl_Alarm = new QLabel(bar); // takes the room left, cut there; its tip holds it whole
+    lbl_Alarm->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    lbl_Alarm->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    SetTextColour(lbl_Alarm, Qt::red);
+    row->addWidget(lbl_Alarm, 1);
     return bar;
 }
 
@@ -430,6 +434,19 @@ void TForm1::HideMainWindow() {
 }
 
 // Dialogs.
+
+bool TForm1::ShowAlarm(const std::string& reasons, bool fresh) {
+    const QString why = FromGbk(reasons);
+    const QString caption = FromGbk(app::WindowCaption());
+    TrayIcon1->SetIcon(why.isEmpty() ? ProgramIcon() : AlarmIcon());
+    TrayIcon1->SetToolTip(why.isEmpty() ? caption : caption + U("：") + why);
+    lbl_Alarm->setText(why.isEmpty() ? QString() : U("⚠ ") + why);
+    lbl_Alarm->setToolTip(why);
+    if (fresh) {
+        TrayIcon1->PlatformIcon().showMessage(caption, why, QSystemTrayIcon::Warning);
+    }
+    return dialogs_ == Dialogs::Shown;
+}
 
 void TForm1::ShowMessage(const std::string& caption, const std::string& text) {
     if (dialogs_ == Dialogs::Unattended) {

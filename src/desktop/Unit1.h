@@ -69,6 +69,8 @@ public:
     void OpenBaseStationDialog(const std::vector<std::string>& names,
                                const app::BaseStationAccess& access) override;
     void ShowOperationRecords(const std::vector<app::OperationRecord>& rows) override;
+    // The tray's warning icon and tip, a message for a new alarm, and the status line.
+    bool ShowAlarm(const std::string& reasons, bool fresh) override;
     // The work log's changes: Memo1 follows the log.
     void LineAppended(const std::string& line) override;
     void Cleared() override;
@@ -78,6 +80,7 @@ public:
     QToolButton* btn_ParamSet;
     QToolButton* btn_BaseSet;
     QToolButton* btn_Conn2Router;
+    QLabel* lbl_Alarm; // the alarm's status line, beside the commands
     QAction* act_ScanBaseSet;
     QTreeWidget* TreeView1;
     QLabel* Label6;

@@ -53,32 +53,57 @@ private:
     std::size_t have_ = 0;
 };
 
-// A stream window, the host's end: the bound and listening socket at <runtime dir>/win-H.
-class StreamWindow {
+// A listening stream socket bound at a path of the runtime directory: a stream window, or a
+// private socket of the relay. A socket file that no process listens on any more is replaced.
+class StreamListener {
 public:
-    StreamWindow() = default;
-    ~StreamWindow();
-    StreamWindow(const StreamWindow&) = delete;
-    StreamWindow& operator=(const StreamWindow&) = delete;
+    StreamListener() = default;
+    ~StreamListener();
+    StreamListener(const StreamListener&) = delete;
+    StreamListener& operator=(const StreamListener&) = delete;
 
-    // Binds and listens, replacing a socket file that no process listens on any more. Returns
-    // "" on success, else the system's reason (GBK).
-    std::string Open(const std::string& runtimeDir, unsigned handle);
+    // Binds and listens: 0, or the errno value. With removeAtExit the file also goes when the
+    // process ends through exit() before closing it (see ExitCleanup).
+    int Open(const std::string& path, bool removeAtExit = false);
     // Closes the socket and removes its file, unless another endpoint has taken the name since.
     void Close();
 
     bool IsOpen() const { return fd_ >= 0; }
     int Fd() const { return fd_; }
 
+    // One waiting connection (non-blocking), or -1 when none waits or it came from another user
+    // (it is then closed at once).
+    int Accept();
+
+private:
+    int fd_ = -1;
+    bool removeAtExit_ = false;
+    std::string path_;
+    ino_t inode_ = 0;
+    dev_t device_ = 0;
+};
+
+// The other end of a connected socket runs as this process's user (SO_PEERCRED).
+bool PeerIsOwnUser(int fd);
+
+// A stream window, the host's end: the bound and listening socket at <runtime dir>/win-H.
+class StreamWindow {
+public:
+    // Binds and listens, replacing a socket file that no process listens on any more. Returns
+    // "" on success, else the system's reason (GBK).
+    std::string Open(const std::string& runtimeDir, unsigned handle);
+    // Closes the socket and removes its file, unless another endpoint has taken the name since.
+    void Close() { listener_.Close(); }
+
+    bool IsOpen() const { return listener_.IsOpen(); }
+    int Fd() const { return listener_.Fd(); }
+
     // Accepts one waiting connection into `stream`. False when none waits or it came from
     // another user (it is then closed at once).
     bool Accept(HostStream& stream);
 
 private:
-    int fd_ = -1;
-    std::string path_;
-    ino_t inode_ = 0;
-    dev_t device_ = 0;
+    StreamListener listener_;
 };
 
 } // namespace hostlink

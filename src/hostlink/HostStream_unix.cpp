@@ -1,5 +1,6 @@
 #include "hostlink/HostStream.h"
 
+#include "hostlink/ExitCleanup.h"
 #include "hostlink/HostSocket.h"
 #include "hostlink/LocalSocket.h"
 #include "hostlink/SocketAddress_unix.h"
@@ -38,14 +39,13 @@ int TryConnect(int type, const std::string& path) {
     return error;
 }
 
-// The other end of a connected socket runs as this process's user.
+} // namespace
+
 bool PeerIsOwnUser(int fd) {
     ucred cred{};
     socklen_t length = sizeof cred;
     return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &length) == 0 && cred.uid == ::getuid();
 }
-
-} // namespace
 
 bool WindowIsStream(const std::string& runtimeDir, unsigned handle) {
     return TryConnect(SOCK_DGRAM, WindowPath(runtimeDir, handle)) == EPROTOTYPE;
@@ -141,20 +141,19 @@ bool HostStream::Write(const HostMessage& message) const {
     return n == static_cast<ssize_t>(d.size());
 }
 
-StreamWindow::~StreamWindow() {
+StreamListener::~StreamListener() {
     Close();
 }
 
-std::string StreamWindow::Open(const std::string& runtimeDir, unsigned handle) {
+int StreamListener::Open(const std::string& path, bool removeAtExit) {
     Close();
-    const std::string path = WindowPath(runtimeDir, handle);
     sockaddr_un addr;
     if (!MakeAddress(path, addr)) {
-        return text::SystemReason(ENAMETOOLONG);
+        return ENAMETOOLONG;
     }
     const int fd = NewSocket(SOCK_STREAM);
     if (fd < 0) {
-        return text::SystemReason(errno);
+        return errno;
     }
     const auto* address = reinterpret_cast<const sockaddr*>(&addr);
     int rc = ::bind(fd, address, sizeof addr);
@@ -165,23 +164,27 @@ std::string StreamWindow::Open(const std::string& runtimeDir, unsigned handle) {
     if (rc != 0) {
         const int error = errno;
         ::close(fd);
-        return text::SystemReason(error);
+        return error;
     }
     struct stat st {};
     if (::listen(fd, SOMAXCONN) != 0 || ::lstat(path.c_str(), &st) != 0) {
         const int error = errno;
         ::unlink(path.c_str());
         ::close(fd);
-        return text::SystemReason(error);
+        return error;
     }
     fd_ = fd;
     path_ = path;
     inode_ = st.st_ino;
     device_ = st.st_dev;
-    return "";
+    removeAtExit_ = removeAtExit;
+    if (removeAtExit_) {
+        RemoveAtExit(path_);
+    }
+    return 0;
 }
 
-void StreamWindow::Close() {
+void StreamListener::Close() {
     if (fd_ < 0) {
         return;
     }
@@ -189,23 +192,39 @@ void StreamWindow::Close() {
     if (::lstat(path_.c_str(), &st) == 0 && st.st_ino == inode_ && st.st_dev == device_) {
         ::unlink(path_.c_str());
     }
+    if (removeAtExit_) {
+        KeepAtExit(path_);
+    }
     ::close(fd_);
     fd_ = -1;
 }
 
-bool StreamWindow::Accept(HostStream& stream) {
+int StreamListener::Accept() {
     if (fd_ < 0) {
-        return false;
+        return -1;
     }
     int fd;
     do {
         fd = ::accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
-        return false;
+        return -1;
     }
     if (!PeerIsOwnUser(fd)) {
         ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+std::string StreamWindow::Open(const std::string& runtimeDir, unsigned handle) {
+    const int error = listener_.Open(WindowPath(runtimeDir, handle));
+    return error == 0 ? std::string() : text::SystemReason(error);
+}
+
+bool StreamWindow::Accept(HostStream& stream) {
+    const int fd = listener_.Accept();
+    if (fd < 0) {
         return false;
     }
     stream.Adopt(fd);

@@ -114,6 +114,9 @@ void DownloadBroadcast::startDownload() {
         return;
     }
     stopFlag_ = false;
+    counts_.running = true;
+    counts_.cycle = 0;
+    counts_.packets = 0;
     view_.SetDownloadCommandsEnabled(false);
     ports_.SetBaseOneDtr(true);
     ports_.SetBaseOneDtr(false);
@@ -122,6 +125,7 @@ void DownloadBroadcast::startDownload() {
 
 void DownloadBroadcast::stopDownload() {
     stopFlag_ = true;
+    counts_.running = false;
     ++stops_;
     view_.SetCycleProgress(0, progressMaximum_);
     view_.SetCycleLabel("");
@@ -134,6 +138,8 @@ void DownloadBroadcast::onBroadcastNotice(const std::string& /*chunk*/) {
     const unsigned stopsAtStart = stops_;
     for (int cycle = 1; !StopRequested(stopsAtStart); ++cycle) {
         view_.SetCycleLabel(CycleLabel(cycle));
+        counts_.cycle = cycle;
+        ++counts_.cyclesTotal;
         Wait(BeforeCycleWait());
         if (waits_.Ending() || RunCycle(stopsAtStart) == CycleEnd::ImageUnreadable) {
             return;
@@ -210,6 +216,8 @@ std::optional<std::size_t> DownloadBroadcast::SendBlocks(std::string_view image,
         ports_.SendToBase(download::PacketHex(validCount, k, block), 1);
         AdvanceProgress();
         ++sent;
+        ++counts_.packets;
+        ++counts_.packetsTotal;
         if (k == 0) {
             Wait(pacing_.afterBlockZero);
             if (waits_.Ending()) {
@@ -229,6 +237,7 @@ void DownloadBroadcast::AdvanceProgress() {
 // nothing is on its way, and the operator sees why.
 void DownloadBroadcast::EndOnUnreadableImage(const std::string& message) {
     stopFlag_ = true;
+    counts_.running = false;
     ++stops_;
     progress_ = 0;
     view_.SetCycleProgress(0, progressMaximum_);

@@ -107,6 +107,16 @@ public:
     bool StopFlag() const { return stopFlag_; }
     int SequencesRunning() const { return sequencesRunning_; }
 
+    // How far the download is, for support and monitoring.
+    struct Counts {
+        bool running = false;      // started and neither stopped nor ended
+        int cycle = 0;             // the cycle under way, or the last one
+        std::uint64_t packets = 0; // sent since the start
+        std::uint64_t cyclesTotal = 0;
+        std::uint64_t packetsTotal = 0;
+    };
+    const Counts& Progress() const { return counts_; }
+
 private:
     // Why a cycle ended.
     enum class CycleEnd { Completed, Stopped, ImageUnreadable };
@@ -137,6 +147,7 @@ private:
     int sequencesRunning_ = 0;
     int progress_ = 0;
     int progressMaximum_ = 0;
+    Counts counts_;
 };
 
 } // namespace menu

@@ -19,7 +19,8 @@ CommandQueue::CommandQueue(RequestBuilder& builder, WorkLog& log, Waits& waits, 
 
 void CommandQueue::SubmitRequest(int operation, std::uint8_t baseByte, std::uint8_t handheld,
                                  const std::string& data, const std::string& time) {
-    entries_.push_back(CommandEntry{operation, baseByte, handheld, data, time, nextSerial_++});
+    entries_.push_back(CommandEntry{operation, baseByte, handheld, data, time, nextSerial_++,
+                                    std::chrono::steady_clock::now()});
     if (entries_.size() > 1) {
         log_.Append(text::Fixed("待处理命令缓存不为空,当前命令已排入命令队列，等待处理。"));
         return;
@@ -40,6 +41,9 @@ void CommandQueue::CompleteHead() {
         return;
     }
     log_.Append(text::Fixed("从命令缓存删除与当前回复对应的命令."));
+    if (completed_) {
+        completed_(entries_.front());
+    }
     entries_.pop_front();
     if (entries_.empty()) {
         return;

@@ -6,8 +6,10 @@
 #include "relay/RequestRecord.h"
 #include "text/Waits.h"
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 
 class WorkLog;
@@ -23,6 +25,8 @@ struct CommandEntry {
     // Tells entries apart, so that a reply-ready message is matched to the request that was
     // with the host when it came. Counts from 1.
     std::uint64_t Serial = 0;
+    // When it joined the queue.
+    std::chrono::steady_clock::time_point Since{};
 };
 
 class CommandQueue : public RequestQueue {
@@ -56,6 +60,11 @@ public:
     // The head's serial, 0 when the queue is empty.
     std::uint64_t HeadSerial() const { return Empty() ? 0 : Head().Serial; }
 
+    // Called with each head as its answer has been delivered, just before it is dropped.
+    void OnCompleted(std::function<void(const CommandEntry&)> completed) {
+        completed_ = std::move(completed);
+    }
+
     // The head's request file could not be written; a try is due.
     bool Retrying() const { return retry_.Active(); }
 
@@ -71,6 +80,7 @@ private:
     std::deque<CommandEntry> entries_;
     std::uint64_t nextSerial_ = 1;
     RetryTimer& retry_;
+    std::function<void(const CommandEntry&)> completed_;
 };
 
 } // namespace relay

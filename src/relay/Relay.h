@@ -10,6 +10,7 @@
 #include "text/Waits.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 class PdaReplySender;
@@ -58,6 +59,10 @@ public:
     void SetRequestEvents(RequestEvents* events) { decoder_.SetEvents(events); }
 
     const CommandQueue& Queue() const { return queue_; }
+    // Hears of each queued request once its answer has been delivered.
+    void OnAnswered(std::function<void(const CommandEntry&)> answered) {
+        queue_.OnCompleted(std::move(answered));
+    }
 
 private:
     RequestBuilder builder_;

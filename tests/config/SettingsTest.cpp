@@ -179,13 +179,14 @@ TEST(SaveSettings, NewFileHoldsTheKeysInOrderAndLoadsBack) {
     EXPECT_EQ(s.TestText, text::ToGbk("测试"));
 }
 
+// The support section (the work-log file, the metrics directory) among the lines kept.
 TEST(SaveSettings, ExistingFileKeepsItsOtherLinesAndMixedCaseKeys) {
     TempDir dir;
     const std::string path = dir.File(kSettingsFileName);
     const std::string gbkComment = text::ToGbk("; 参数");
     text::WriteFileAtomic(path, gbkComment + "\r\n[Menu]\r\nPath=/a/\r\nWPath=/b/\r\n"
                                              "fileMode=0\r\nVendor=keep\r\ntestStr=x\r\n"
-                                             "jzdz1=02\r\n\r\n[Extra]\r\nz=1\r\n");
+                                             "jzdz1=02\r\n\r\n[Support]\r\nmetrics=/var/lib/m\r\n");
     SettingsFields f;
     f.Directory = "/c/";
     f.Delay = 2;
@@ -197,7 +198,7 @@ TEST(SaveSettings, ExistingFileKeepsItsOtherLinesAndMixedCaseKeys) {
                                           "fileMode=1\r\nVendor=keep\r\ntestStr=y\r\n"
                                           "jzdz1=02\r\nDelay=2\r\ntest=0\r\nCOM1=\r\nCOM2=\r\n"
                                           "COM3=\r\nCOM4=\r\njzdz2=01\r\njzdz3=\r\njzdz4=02\r\n"
-                                          "\r\n[Extra]\r\nz=1\r\n");
+                                          "\r\n[Support]\r\nmetrics=/var/lib/m\r\n");
 }
 
 TEST(SaveSettings, AFileThatCannotBeReadIsNotReplaced) {

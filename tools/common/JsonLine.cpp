@@ -76,4 +76,18 @@ JsonLine& JsonLine::Strings(std::string_view key, const std::vector<std::string>
     return *this;
 }
 
+JsonLine& JsonLine::Raw(std::string_view key, std::string_view json) {
+    Key(key);
+    body_ += json;
+    return *this;
+}
+
+std::string JsonArray(const std::vector<std::string>& values) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        out += (i ? "," : "") + values[i];
+    }
+    return out + "]";
+}
+
 } // namespace simjson

@@ -62,8 +62,8 @@ void MakeInstance(const Options& o) {
     }
     fs::create_symlink(fs::absolute(o.bin + "/dcrelay"), o.dir + "/dcrelay");
     std::FILE* ini = std::fopen((o.dir + "/dcfilepath.ini").c_str(), "ab");
-    if (ini) { // the support switch: the work log also goes to logs/
-        std::fputs("[Support]\r\nlogfile=1\r\n", ini);
+    if (ini) { // the support switches: the work log also goes to logs/, metrics to metrics/
+        std::fputs("[Support]\r\nlogfile=1\r\nmetrics=metrics\r\n", ini);
         std::fclose(ini);
     }
     fs::create_directory(o.dir + "/rt");

@@ -2,6 +2,7 @@
 // See kUsage.
 #include "InstanceCheck.h"
 #include "InstanceSetup.h"
+#include "StatusCommand.h"
 #include "SystemInfo.h"
 
 #include <cstdio>
@@ -19,6 +20,7 @@ const char kUsage[] =
     "       dcrelay-instance link DIR NAME DEVICE [--as-given]\n"
     "       dcrelay-instance link DIR\n"
     "       dcrelay-instance check DIR\n"
+    "       dcrelay-instance status DIR [--json] [--max-wait SECONDS]\n"
     "create  makes DIR an installation: the link DIR/dcrelay to the relay, dcfilepath.ini and\n"
     "        基站.ini from the examples unless they exist, txt/ (the example menu with\n"
     "        --example-menu) and ports/. Nothing that exists is overwritten.\n"
@@ -28,7 +30,13 @@ const char kUsage[] =
     "check   checks everything the relay needs in DIR, one line per item with what to do when\n"
     "        it fails; run it as the user that runs the host program. It leaves a running\n"
     "        relay alone. Exit status: 0 all hold, 1 something failed, 3 nothing failed but\n"
-    "        some items were not tested because a relay runs.\n";
+    "        some items were not tested because a relay runs.\n"
+    "status  asks the running relay of DIR what it is doing: its base stations, its host, the\n"
+    "        requests waiting, the handhelds seen, the download and the last work-log lines;\n"
+    "        --json prints the same as one JSON object. Run it as the relay's user. Exit\n"
+    "        status: 0 healthy; 1 degraded (a station out, the host gone, the oldest waiting\n"
+    "        request older than --max-wait seconds, default 30; or a relay that does not\n"
+    "        answer); 3 no relay runs for DIR.\n";
 
 [[noreturn]] void UsageError(const std::string& message) {
     std::fprintf(stderr, "dcrelay-instance: %s\n%s", message.c_str(), kUsage);
@@ -135,6 +143,29 @@ int Check(const std::vector<std::string>& args) {
     return report.ExitStatus();
 }
 
+int Status(const std::vector<std::string>& args) {
+    instance::StatusOptions o;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--json") {
+            o.json = true;
+        } else if (args[i] == "--max-wait" && i + 1 < args.size()) {
+            try {
+                o.stuckAfter = std::chrono::seconds(std::stoul(args[++i]));
+            } catch (const std::exception&) {
+                UsageError("status: --max-wait needs a number of seconds");
+            }
+        } else if (args[i][0] == '-' || !o.dir.empty()) {
+            UsageError("status: unexpected '" + args[i] + "'");
+        } else {
+            o.dir = DirectoryArgument(args[i]);
+        }
+    }
+    if (o.dir.empty()) {
+        UsageError("status needs DIR");
+    }
+    return instance::RunStatus(o, stdout);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -152,6 +183,9 @@ int main(int argc, char** argv) {
         }
         if (args[0] == "check") {
             return Check(args);
+        }
+        if (args[0] == "status") {
+            return Status(args);
         }
     } catch (const instance::SetupError& e) {
         std::fprintf(stderr, "dcrelay-instance: %s\n", e.what());

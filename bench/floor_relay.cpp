@@ -1,10 +1,12 @@
-// bench-floor-relay HANDLE PORT EXCHANGE: the least any relay does for a request, for
+// bench-floor-relay HANDLE PORT EXCHANGE [--copy]: the least any relay does for a request, for
 // bench-relay-link to measure the relay against in the same run. dcrelay-hostsim starts it in
 // place of dcrelay. It makes the relay's hops and waits and nothing else: it reads the port with
 // the relay's 100 ms silence rule, writes T1.txt to a temporary file and renames it, posts the
 // notification and waits 10 ms (handling what comes meanwhile), takes the host's message, waits
 // 20 ms and 100 ms, reads R1.TXT and writes the reply frame to the port, all as the relay does. No
-// work log, no registry, no queue files, no R2.txt. SIGTERM or the host's closing message ends it.
+// work log, no registry, no queue files, and no R2.txt unless --copy asks for the relay's copy of
+// the reply (written and renamed before the frame), to show that file's share of the relay's
+// time. SIGTERM or the host's closing message ends it.
 #include "baselink/BaseFrame.h"
 #include "baselink/SerialPlatform.h"
 #include "baselink/xyTypeConv.h"
@@ -19,6 +21,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <optional>
 #include <poll.h>
@@ -53,7 +56,8 @@ int MsUntil(Clock::time_point t) {
 
 class Floor {
 public:
-    Floor(unsigned host, std::string exchange) : host_(host), exchange_(std::move(exchange)) {}
+    Floor(unsigned host, std::string exchange, bool copy)
+        : host_(host), exchange_(std::move(exchange)), copy_(copy) {}
 
     bool Open(const std::string& portPath) {
         const hostlink::RuntimeDirResult dir = hostlink::PrepareRuntimeDir();
@@ -193,6 +197,9 @@ private:
         if (body.size() >= 2 && body.compare(body.size() - 2, 2, "\r\n") == 0) {
             body.resize(body.size() - 2);
         }
+        if (copy_) {
+            text::WriteFileAtomic(exchange_ + "R2.txt", body + "\r\n", text::Durability::Cached);
+        }
         const RequestFrame& r = *withHost_;
         WriteToPort(HexCodec::HexToText(
             BaseFrame::BuildReply(r.Operation, r.BaseByte, r.Handheld, body, r.TimeHex, true)));
@@ -217,6 +224,7 @@ private:
 
     const unsigned host_;
     const std::string exchange_;
+    const bool copy_;
     hostlink::HostSocket socket_;
     int port_ = -1;
     std::string chunk_;
@@ -230,8 +238,10 @@ private:
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::fputs("usage: bench-floor-relay HANDLE PORT EXCHANGE (started by dcrelay-hostsim)\n",
+    const bool copy = argc == 5 && std::strcmp(argv[4], "--copy") == 0;
+    if (argc != 4 && !copy) {
+        std::fputs("usage: bench-floor-relay HANDLE PORT EXCHANGE [--copy] (started by "
+                   "dcrelay-hostsim)\n",
                    stderr);
         return 2;
     }
@@ -243,7 +253,7 @@ int main(int argc, char** argv) {
     if (exchange.back() != '/') {
         exchange += '/';
     }
-    Floor floor(static_cast<unsigned>(std::strtoul(argv[1], nullptr, 10)), exchange);
+    Floor floor(static_cast<unsigned>(std::strtoul(argv[1], nullptr, 10)), exchange, copy);
     if (!floor.Open(argv[2])) {
         std::fprintf(stderr, "bench-floor-relay: cannot open %s or the host link\n", argv[2]);
         return 1;

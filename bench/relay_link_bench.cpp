@@ -12,8 +12,9 @@
 //  4. the headless relay against the floor (bench-floor-relay: the same hops and waits and
 //     nothing else), REQUESTS each, asked in turn (target: the relay's median at most 1.5 times
 //     the floor's).
-// bench-relay-link REQUESTS --floor [--exchange-in DIR]: only step 4; with the exchange
-// directories in DIR (/dev/shm, say), to tell the file system's part from the relay's.
+// bench-relay-link REQUESTS --floor [--exchange-in DIR] [--floor-copies]: only step 4; with the
+// exchange directories in DIR (/dev/shm, say), to tell the file system's part from the relay's;
+// with a floor that also writes the reply copy R2.txt, to show that file's part.
 // bench-relay-link REQUESTS --status: only step 3, headless, with status questions at 100 per
 // second on the relay's status socket in every other block of 20 requests, so that both halves
 // share the machine's load; twice, the first block once without and once with the questions
@@ -104,9 +105,10 @@ void IdleRelay() {
 // a temporary installation.
 class Link {
 public:
-    // program: "" for the relay of the installation. exchangeIn: a directory (on another file
-    // system) to hold the exchange directory instead of the installation; "" for none.
-    Link(const std::string& program, bool logFile, const std::string& exchangeIn = "")
+    // program: "" for the relay of the installation, else the program and its arguments after
+    // the port and the exchange directory. exchangeIn: a directory (on another file system) to
+    // hold the exchange directory instead of the installation; "" for none.
+    Link(const std::vector<std::string>& program, bool logFile, const std::string& exchangeIn = "")
         : inst_(Settings()) {
         if (!exchangeIn.empty()) {
             MoveExchange(exchangeIn);
@@ -131,7 +133,8 @@ public:
         if (program.empty()) {
             args.push_back(inst_.Relay());
         } else {
-            args.insert(args.end(), {program, inst_.Port("COM1"), inst_.Exchange()});
+            args.insert(args.end(), {program[0], inst_.Port("COM1"), inst_.Exchange()});
+            args.insert(args.end(), program.begin() + 1, program.end());
         }
         host_ = std::make_unique<BaseSim>(args, BaseSim::BuiltProgram("dcrelay-hostsim"));
         host_->SetReadyEvent("started");
@@ -222,7 +225,7 @@ struct Times {
 double EndToEnd(int count, const char* face, bool logFile = false) {
     ::setenv("DCRELAY_FACE", face, 1);
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    Link link("", logFile);
+    Link link({}, logFile);
     if (!link.Error().empty()) {
         std::printf("end to end: %s\n", link.Error().c_str());
         return 0;
@@ -250,11 +253,16 @@ double EndToEnd(int count, const char* face, bool logFile = false) {
 
 // The headless relay and the floor, each with its own simulators, asked in turn, request by
 // request, so that both meet the same load on the machine.
-void AgainstTheFloor(int count, const std::string& exchangeIn = "") {
+// copy: the floor also writes the relay's reply copy R2.txt.
+void AgainstTheFloor(int count, const std::string& exchangeIn = "", bool copy = false) {
     ::setenv("DCRELAY_FACE", "headless", 1);
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    Link relay("", false, exchangeIn);
-    Link floor(BaseSim::BuiltProgram("bench-floor-relay"), false, exchangeIn);
+    std::vector<std::string> floorProgram{BaseSim::BuiltProgram("bench-floor-relay")};
+    if (copy) {
+        floorProgram.push_back("--copy");
+    }
+    Link relay({}, false, exchangeIn);
+    Link floor(floorProgram, false, exchangeIn);
     for (const Link* link : {&relay, &floor}) {
         if (!link->Error().empty()) {
             std::printf("relay against the floor: %s\n", link->Error().c_str());
@@ -267,11 +275,12 @@ void AgainstTheFloor(int count, const std::string& exchangeIn = "") {
         f.Add(floor.Request(i));
     }
     const double relayMedian = r.At(0.5), floorMedian = f.At(0.5);
-    std::printf("relay against the floor, %d requests each, in turn%s%s: relay median %.2f ms "
+    std::printf("relay against the floor%s, %d requests each, in turn%s%s: relay median %.2f ms "
                 "(90%% %.2f, lost %d), floor median %.2f ms (90%% %.2f, lost %d); ratio %.2f "
                 "(target at most 1.5)\n",
-                count, exchangeIn.empty() ? "" : ", exchange files in ", exchangeIn.c_str(),
-                relayMedian, r.At(0.9), r.lost, floorMedian, f.At(0.9), f.lost,
+                copy ? " writing R2.txt too" : "", count,
+                exchangeIn.empty() ? "" : ", exchange files in ", exchangeIn.c_str(), relayMedian,
+                r.At(0.9), r.lost, floorMedian, f.At(0.9), f.lost,
                 floorMedian > 0 ? relayMedian / floorMedian : 0.0);
 }
 
@@ -378,8 +387,16 @@ int main(int argc, char** argv) {
     testsupport::EnsureCoreApplication();
     int count = argc > 1 ? std::atoi(argv[1]) : 1000;
     if (argc > 2 && std::strcmp(argv[2], "--floor") == 0) {
-        AgainstTheFloor(count,
-                        argc > 4 && std::strcmp(argv[3], "--exchange-in") == 0 ? argv[4] : "");
+        std::string exchangeIn;
+        bool copy = false;
+        for (int i = 3; i < argc; ++i) {
+            if (std::strcmp(argv[i], "--exchange-in") == 0 && i + 1 < argc) {
+                exchangeIn = argv[++i];
+            } else if (std::strcmp(argv[i], "--floor-copies") == 0) {
+                copy = true;
+            }
+        }
+        AgainstTheFloor(count, exchangeIn, copy);
         return 0;
     }
     if (argc > 2 && std::strcmp(argv[2], "--status") == 0) {

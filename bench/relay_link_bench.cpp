@@ -145,7 +145,7 @@ public:
 
     const std::string& Error() const { return error_; }
     const std::string& Dir() const { return inst_.Dir(); }
-    const std::string& RuntimeDir() const { return inst_.RuntimeDir(); }
+    std::string RuntimeDir() const { return inst_.RuntimeDir(); }
     long RelayPid() const {
         return host_->Seen().empty() ? 0 : host_->Seen().front().Int("relay_pid");
     }
@@ -319,7 +319,7 @@ private:
 void WithStatusQuestions(int count, bool askedFirst) {
     ::setenv("DCRELAY_FACE", "headless", 1);
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    Link link("", false);
+    Link link({}, false);
     if (!link.Error().empty()) {
         std::printf("status questions: %s\n", link.Error().c_str());
         return;

@@ -1,4 +1,5 @@
 #include "support/XSession.h"
+#include "support/Command.h"
 #include "support/WaitUntil.h"
 
 #include <array>
@@ -260,18 +261,7 @@ void XSession::StartClient(std::vector<std::string> args) {
 }
 
 std::string XSession::Tool(const std::string& command) const {
-    std::string out;
-    FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
-    if (pipe == nullptr) {
-        return out;
-    }
-    std::array<char, 4096> buf;
-    std::size_t n;
-    while ((n = fread(buf.data(), 1, buf.size(), pipe)) > 0) {
-        out.append(buf.data(), n);
-    }
-    pclose(pipe);
-    return out;
+    return RunCommand(command + " 2>/dev/null").output;
 }
 
 std::string XSession::WindowNamed(const std::string& title) const {

@@ -6,6 +6,7 @@
 
 #include "baselink/SerialPlatform.h"
 #include "support/BaseSim.h"
+#include "support/Command.h"
 #include "support/Instance.h"
 #include "support/Leftovers.h"
 #include "support/TempDir.h"
@@ -47,15 +48,11 @@ struct CheckRun {
 };
 
 CheckRun RunCheck(const std::string& dir) {
+    const testsupport::CommandRun done =
+        testsupport::RunCommand(BaseSim::BuiltProgram("dcrelay-instance") + " check " + dir);
     CheckRun run;
-    const std::string command = BaseSim::BuiltProgram("dcrelay-instance") + " check " + dir;
-    FILE* out = ::popen(command.c_str(), "r");
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, out)) > 0;) {
-        run.output.append(buffer, n);
-    }
-    const int status = ::pclose(out);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.status = done.status;
+    run.output = done.output;
     return run;
 }
 

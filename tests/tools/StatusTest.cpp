@@ -2,6 +2,7 @@
 // temporary installation, dcrelay-basesim plays base station 1; each exit status of the check.
 #include "hostlink/PrivateStream.h"
 #include "support/BaseSim.h"
+#include "support/Command.h"
 #include "support/Instance.h"
 #include "support/Leftovers.h"
 #include "support/WaitUntil.h"
@@ -32,17 +33,9 @@ struct StatusRun {
 };
 
 StatusRun RunStatus(const std::string& dir, const std::string& options = "") {
-    StatusRun run;
-    const std::string command =
-        BaseSim::BuiltProgram("dcrelay-instance") + " status " + dir + " " + options;
-    FILE* out = ::popen(command.c_str(), "r");
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, out)) > 0;) {
-        run.output.append(buffer, n);
-    }
-    const int status = ::pclose(out);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    const testsupport::CommandRun done = testsupport::RunCommand(
+        BaseSim::BuiltProgram("dcrelay-instance") + " status " + dir + " " + options);
+    return {done.status, done.output};
 }
 
 QJsonObject Json(const StatusRun& run) {

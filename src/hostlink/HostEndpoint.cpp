@@ -1,6 +1,7 @@
 #include "hostlink/HostEndpoint.h"
 
 #include "hostlink/RuntimeDir.h"
+#include "hostlink/SocketNotifier.h"
 #include "text/Gbk.h"
 #include "text/SystemReason.h"
 
@@ -31,11 +32,7 @@ bool HostEndpoint::Open(const std::string& runtimeDir, unsigned handle, std::str
 
 void HostEndpoint::Close() {
     StopStream();
-    if (notifier_ != nullptr) {
-        notifier_->setEnabled(false);
-        notifier_->deleteLater();
-        notifier_ = nullptr;
-    }
+    StopNotifier(notifier_);
     socket_.Close();
 }
 
@@ -115,11 +112,7 @@ void HostEndpoint::EndStream(int error) {
 }
 
 void HostEndpoint::StopStream() {
-    if (streamNotifier_ != nullptr) {
-        streamNotifier_->setEnabled(false);
-        streamNotifier_->deleteLater();
-        streamNotifier_ = nullptr;
-    }
+    StopNotifier(streamNotifier_);
     stream_.Close();
     streamHandle_ = 0;
 }

@@ -1,5 +1,6 @@
 #include "hostlink/PrivateEndpoint.h"
 
+#include "hostlink/SocketNotifier.h"
 #include "text/Gbk.h"
 #include "text/SystemReason.h"
 
@@ -28,11 +29,7 @@ bool PrivateEndpoint::Open(const std::string& runtimeDir, const std::string& nam
 }
 
 void PrivateEndpoint::Close() {
-    if (notifier_ != nullptr) {
-        notifier_->setEnabled(false);
-        notifier_->deleteLater();
-        notifier_ = nullptr;
-    }
+    StopNotifier(notifier_);
     socket_.Close();
 }
 

@@ -2,6 +2,7 @@
 
 #include "hostlink/PrivateSocket.h"
 #include "hostlink/PrivateStream.h"
+#include "hostlink/SocketNotifier.h"
 #include "text/SystemReason.h"
 
 #include <QSocketNotifier>
@@ -50,11 +51,7 @@ bool PrivateStreamEndpoint::Open(const std::string& runtimeDir, const std::strin
 
 void PrivateStreamEndpoint::Close() {
     connections_.clear();
-    if (notifier_ != nullptr) {
-        notifier_->setEnabled(false);
-        notifier_->deleteLater();
-        notifier_ = nullptr;
-    }
+    StopNotifier(notifier_);
     listener_.Close();
 }
 

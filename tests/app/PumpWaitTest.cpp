@@ -4,7 +4,10 @@
 #include <QCoreApplication>
 #include <QTimer>
 #include <chrono>
+#include <ctime>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 namespace {
 
@@ -56,11 +59,38 @@ TEST_F(PumpWaitTest, WaitsNest) {
         order.push_back("inner end");
     });
     auto start = Clock::now();
+    const std::clock_t cpu = std::clock();
     app::PumpWait(0, 20);
     order.push_back("outer end");
     // The outer wait cannot return before the nested one it is running has finished.
     EXPECT_EQ(order, (std::vector<std::string>{"inner start", "inner end", "outer end"}));
-    EXPECT_GE(ElapsedMs(start), 60);
+    const long waited = ElapsedMs(start);
+    EXPECT_GE(waited, 60);
+    // The outer wait's end, come during the nested one, does not keep the nested loop busy.
+    EXPECT_LT((std::clock() - cpu) * 1000 / CLOCKS_PER_SEC, waited / 2);
+}
+
+TEST_F(PumpWaitTest, WaitsWhenNoDescriptorIsLeft) {
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+    const int lowestFree = ::fcntl(0, F_DUPFD, 0);
+    ASSERT_GE(lowestFree, 0);
+    ::close(lowestFree);
+    rlimit none = old;
+    none.rlim_cur = static_cast<rlim_t>(lowestFree);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &none), 0);
+    bool stopped = false; // ends a wait that nothing would wake
+    QTimer stop;
+    stop.setSingleShot(true);
+    QObject::connect(&stop, &QTimer::timeout, [&] { stopped = true; });
+    stop.start(1000);
+    auto start = Clock::now();
+    app::PumpWait(0, 50);
+    const long waited = ElapsedMs(start);
+    ::setrlimit(RLIMIT_NOFILE, &old);
+    EXPECT_GE(waited, 50);
+    EXPECT_LT(waited, 500);
+    EXPECT_FALSE(stopped);
 }
 
 TEST_F(PumpWaitTest, SecondsCount) {

@@ -40,6 +40,15 @@ public:
         const TComm& comm = c_.Comm(slot);
         return comm.HungUp() ? std::optional(comm.CommName()) : std::nullopt;
     }
+    std::optional<std::string> ClosedByScan(int slot) const override {
+        const TComm& comm = c_.Comm(slot);
+        const bool closed = c_.Scan().Scanning() && !comm.Opened() && !comm.CommName().empty();
+        return closed ? std::optional(comm.CommName()) : std::nullopt;
+    }
+    bool PortOpen(int slot) const override {
+        const TComm& comm = c_.Comm(slot);
+        return comm.Opened() && !comm.HungUp();
+    }
     void SendKept(int slot, std::deque<StationReply> replies) override {
         sender_.SendKept(slot, std::move(replies));
     }
@@ -119,6 +128,7 @@ MainController::~MainController() {
     if (metrics_) {
         metrics_->Finish();
     }
+    portRecovery_->GiveUp();
     ports_.CloseAll();
     statusEndpoint_.Close();
     handOver_.Close();
@@ -348,6 +358,7 @@ void MainController::EndProgram() {
     if (metrics_) {
         metrics_->Finish(); // the state as the relay leaves it
     }
+    portRecovery_->GiveUp();
     ports_.CloseAll();
     statusEndpoint_.Close();
     handOver_.Close();

@@ -20,6 +20,11 @@ std::string Decode(const std::string& hex) {
 
 } // namespace
 
+std::string NotSentLine(int slot, const StationReply& reply) {
+    return text::Fixed("基站") + std::to_string(slot) + text::Fixed(" 的串口未打开，向PDA ") +
+           reply.Handheld + text::Fixed(" 的回复 ") + reply.Operation + text::Fixed(" 未发送");
+}
+
 BaseSender::BaseSender(const std::array<std::string, kStationCount>& baseIds, BasePorts& ports,
                        WorkLog& log, std::function<std::string(int)> operationName)
     : baseIds_(baseIds), ports_(ports), log_(log), operationName_(std::move(operationName)) {}
@@ -84,9 +89,7 @@ BaseSender::Delivery BaseSender::Deliver(int slot, const StationReply& reply) {
         return Delivery::Kept;
     }
     if (!HandOver(slot, reply.Frame)) {
-        log_.Append(text::Fixed("基站") + std::to_string(slot) +
-                    text::Fixed(" 的串口未打开，向PDA ") + reply.Handheld +
-                    text::Fixed(" 的回复 ") + reply.Operation + text::Fixed(" 未发送"));
+        log_.Append(NotSentLine(slot, reply));
         return Delivery::NotSent;
     }
     if (slot == 1) {

@@ -3,7 +3,9 @@
 // port, and the port is reopened as soon as a device is there again under the same name. The
 // other stations are not touched. The replies for the station meanwhile are kept in order and
 // sent once the port is back, for up to kReplyHold after the hang-up; later they are dropped,
-// each with a work-log line.
+// each with a work-log line. Replies for a port that the base-station scan has closed to open it
+// again are kept the same way until the scan has opened it; those whose port the scan leaves
+// closed are logged as not sent.
 #pragma once
 
 #include "baselink/ReplyHold.h"
@@ -30,6 +32,11 @@ public:
     // The name of the slot's port when it is open on a device that has hung up, its notice
     // perhaps still on its way; nothing otherwise.
     virtual std::optional<std::string> HungUpPort(int slot) const = 0;
+    // The name of the slot's port while the base-station scan has closed it to open it again;
+    // nothing otherwise.
+    virtual std::optional<std::string> ClosedByScan(int slot) const = 0;
+    // Whether the slot's port is open on a device that has not hung up.
+    virtual bool PortOpen(int slot) const = 0;
     // Sends the replies kept while the slot's port was out, in order, now that it is back.
     virtual void SendKept(int slot, std::deque<StationReply> replies) = 0;
     virtual void Log(const std::string& line) = 0;
@@ -60,16 +67,19 @@ public:
     bool Lost(int slot) const { return SlotAt(slot).lost; }
 
     // ReplyHold: keeps the reply while the slot's port is out, for up to kReplyHold after the
-    // hang-up (a hang-up whose notice has not arrived yet counts from now).
+    // hang-up or the scan's closing (a hang-up whose notice has not arrived yet counts from now).
     bool Keep(int slot, const StationReply& reply) override;
     // The replies kept for slot 1 to 4.
     std::size_t HeldReplies(int slot) const { return SlotAt(slot).kept.size(); }
+    // The program ends: every reply still kept is dropped, each with a work-log line.
+    void GiveUp();
 
 private:
     struct Slot {
         bool lost = false;
+        bool closedByScan = false;
         std::string portName;
-        Clock::time_point lostAt{};
+        Clock::time_point outSince{};
         std::deque<StationReply> kept;
         Clock::time_point nextTry{};
         Clock::time_point reopenedAt{};
@@ -81,10 +91,13 @@ private:
     const Slot& SlotAt(int slot) const { return slots_[static_cast<std::size_t>(slot - 1)]; }
     Clock::duration NextBackoff(const Slot& s, Clock::time_point now) const;
     void TryReopen(int slot, Clock::time_point now);
+    bool TakeOut(int slot);
+    void ReleaseScanned();
+    void SendKept(int slot);
     bool HoldOver(const Slot& s, Clock::time_point now) const;
     void DropOverdue(Clock::time_point now);
     void LogDropped(int slot, const StationReply& reply);
-    bool AnyLost() const;
+    bool AnyOut() const;
 
     PortReopener& owner_;
     Now now_;

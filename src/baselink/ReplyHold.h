@@ -1,6 +1,6 @@
 // Replies to the handhelds on their way to a base station whose port is out (its device
-// vanished and the port is being reopened): kept until the port is back instead of being written
-// into a dead device.
+// vanished and the port is being reopened, or the base-station scan has closed it to open it
+// again): kept until the port is back instead of being written into a dead or closed device.
 #pragma once
 
 #include <string>
@@ -11,6 +11,9 @@ struct StationReply {
     std::string Handheld;  // the handheld number in decimal
     std::string Operation; // the name of the reply's operation
 };
+
+// The work-log line of a reply that the slot's closed port did not take.
+std::string NotSentLine(int slot, const StationReply& reply);
 
 class ReplyHold {
 public:

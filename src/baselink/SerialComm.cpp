@@ -187,6 +187,9 @@ private:
         for (;;) {
             const Readiness ready = WaitReady(port_.fd, false, port_.closeEvent.Fd(), WaitMs());
             if (ready == Readiness::Stopped) {
+                // The bytes already read are a request the station sent: they go on as the last
+                // chunk rather than being lost with the port (the scan closes working ports).
+                DeliverChunk();
                 return;
             }
             if (haveCounters_) {

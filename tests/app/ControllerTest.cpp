@@ -491,3 +491,32 @@ TEST_F(ControllerTest, AnswersForAStationOutLongerThanThirtySecondsAreDroppedAnd
     EXPECT_FALSE(WaitReply(back, 500ms));
     EXPECT_EQ(LogCount("由 基站1 发送"), 0);
 }
+
+// Base station 1 stays silent, so the scan goes on closing and opening every port, and station
+// 2's device is away for a while. A reply for station 2 meanwhile waits, and reaches it once the
+// scan has opened its port again.
+TEST_F(ControllerTest, AReplyWaitsForAPortTheScanOpensAgain) {
+    InstanceSettings s;
+    s.ports = {"COM1", "COM2", "", ""};
+    s.ids = {"02", "03", "", ""};
+    inst = std::make_unique<Instance>(s);
+    BaseSim& one = Sim("COM1", {"--no-answer"});
+    BaseSim& two = Sim("COM2", {"--id", "03"});
+    Start(s);
+    ASSERT_TRUE(
+        testsupport::PumpUntil([&] { return controller->Scan().ChannelText[1] == "01"; }, 5s));
+    const std::string link = inst->Port("COM2");
+    std::filesystem::rename(link, link + ".away");
+    const int rounds = LogCount("搜索基站...");
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return LogCount("搜索基站...") >= rounds + 2; }, 5s));
+    ASSERT_FALSE(controller->Comm(2).Opened());
+
+    one.Send("req 99 KT st=03 x");
+    ASSERT_TRUE(WaitLog("基站2 的串口 COM2 正在重新打开，向PDA 99 的回复 KT 暂存，串口打开后发送"));
+    std::filesystem::rename(link + ".away", link);
+    const std::optional<SimLine> reply = WaitReply(two);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->Int("handheld"), 99);
+    EXPECT_TRUE(WaitLog("基站2 补发了向PDA 99 的回复 KT"));
+    EXPECT_EQ(LogCount("基站2 的串口未打开，向PDA 99 的回复 KT 未发送"), 0);
+}

@@ -16,6 +16,8 @@ struct PortRecoveryTest : ::testing::Test, PortReopener {
     bool mayReopen = true;
     std::array<bool, 5> devicePresent{};
     std::array<bool, 5> hangUpUnnoticed{}; // the port hung up, its notice still on its way
+    std::array<bool, 5> closedByScan{};
+    std::array<bool, 5> portOpen{};
     std::vector<int> tries;
     std::vector<std::string> lines;
     std::vector<std::pair<int, std::string>> sentKept; // slot, handheld
@@ -31,6 +33,12 @@ struct PortRecoveryTest : ::testing::Test, PortReopener {
         return hangUpUnnoticed[static_cast<std::size_t>(slot)] ? std::optional<std::string>("COM9")
                                                                : std::nullopt;
     }
+    std::optional<std::string> ClosedByScan(int slot) const override {
+        return closedByScan[static_cast<std::size_t>(slot)]
+                   ? std::optional("COM" + std::to_string(slot))
+                   : std::nullopt;
+    }
+    bool PortOpen(int slot) const override { return portOpen[static_cast<std::size_t>(slot)]; }
     void SendKept(int slot, std::deque<StationReply> replies) override {
         for (const auto& r : replies) {
             sentKept.emplace_back(slot, r.Handheld);
@@ -147,4 +155,42 @@ TEST_F(PortRecoveryTest, AHangUpNotYetNoticedKeepsTheReply) {
     EXPECT_EQ(lines, (std::vector<std::string>{
                          "基站3 的串口 COM9 已断开，设备恢复后自动重新打开",
                          "基站3 的串口 COM9 已断开，向PDA 5 的回复 KT 暂存，串口恢复后发送"}));
+}
+
+// Replies for a port that the scan has closed wait until the scan has opened it again, also
+// those that come after it is open but before the kept ones are out; a port the scan leaves
+// closed gets each of its replies logged as not sent. At the program's end every reply still
+// kept is dropped with a line.
+TEST_F(PortRecoveryTest, RepliesWaitForAPortTheScanClosedAndAreSaidAtTheEnd) {
+    closedByScan[2] = true;
+    EXPECT_TRUE(Keep(2, "5"));
+    EXPECT_EQ(lines.back(),
+              "基站2 的串口 COM2 正在重新打开，向PDA 5 的回复 KT 暂存，串口打开后发送");
+    TickAt(100ms);
+    EXPECT_TRUE(sentKept.empty());
+    closedByScan[2] = false;
+    portOpen[2] = true;
+    EXPECT_TRUE(Keep(2, "108")) << "behind the one kept";
+    TickAt(100ms);
+    EXPECT_EQ(sentKept, (std::vector<std::pair<int, std::string>>{{2, "5"}, {2, "108"}}));
+    EXPECT_FALSE(Keep(2, "7"));
+
+    closedByScan[3] = true;
+    EXPECT_TRUE(Keep(3, "9"));
+    closedByScan[3] = false; // the scan ended with the port still closed
+    TickAt(100ms);
+    EXPECT_EQ(lines.back(), "基站3 的串口未打开，向PDA 9 的回复 KT 未发送");
+    EXPECT_EQ(recovery.HeldReplies(3), 0u);
+    EXPECT_FALSE(Keep(3, "9"));
+
+    closedByScan[4] = true;
+    EXPECT_TRUE(Keep(4, "12"));
+    recovery.HungUp(1, "COM1");
+    EXPECT_TRUE(Keep(1, "5"));
+    lines.clear();
+    recovery.GiveUp();
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "基站1 的串口 COM1 未恢复，程序结束，向PDA 5 的回复 KT 未发送，已丢弃",
+                         "基站4 的串口 COM4 未恢复，程序结束，向PDA 12 的回复 KT 未发送，已丢弃"}));
+    EXPECT_EQ(recovery.HeldReplies(4), 0u);
 }

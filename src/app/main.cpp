@@ -85,15 +85,25 @@ int RefuseToRun(const app::FaceChoice& face, const std::string& message) {
 int Run(const Start& start, app::MainView& view, char** argv,
         const std::function<app::MainController&()>& createController) {
     app::MainController* running = nullptr;
-    // main blocked the signals before any thread started; the watch receives them.
-    app::SignalWatch shutdown([&running] {
+    bool endedBeforeStart = false;
+    // main blocked the signals before any thread started; the watch receives them. Before the
+    // controller exists (the standalone-debug warning is open) there is nothing to close: the
+    // warning's loop ends and so does the program.
+    app::SignalWatch shutdown([&running, &endedBeforeStart] {
         if (running != nullptr) {
             running->EndProgram();
+            return;
         }
+        endedBeforeStart = true;
+        app::SetProgramEnding(true);
+        QCoreApplication::exit(0);
     });
     if (start.mode == app::RunMode::StandaloneDebug) {
         view.ShowMessage(text::Fixed("警告"),
                          text::Fixed("调试状态,该状态下无法与餐饮软件进行数据交互."));
+    }
+    if (endedBeforeStart) {
+        return 0;
     }
     app::MainController& controller = createController();
     running = &controller;

@@ -5,6 +5,7 @@
 #include "support/Instance.h"
 #include "support/WaitUntil.h"
 #include "support/XSession.h"
+#include "text/Files.h"
 
 #include <gtest/gtest.h>
 #include <sstream>
@@ -96,11 +97,24 @@ TEST_F(XDesktop, TrayFocusAndCloseBoxUnderARealDesktop) {
 }
 
 // Qt's own threads under X (the display's event reader) must not take SIGTERM: the relay ends
-// through its controller and exits with status 0.
+// through its controller and exits with status 0. Started again in standalone debug, it ends the
+// same way while its warning box is still open.
 TEST_F(XDesktop, SigtermEndsTheRelayWithItsWindowCleanly) {
     ASSERT_TRUE(WaitUntil([&] { return !x.WindowNamed("无线点菜机管理").empty(); }, kStartMs));
     host.Send("signal TERM");
     auto exit = host.WaitForEvent("exit", std::chrono::milliseconds(kReactMs));
+    ASSERT_TRUE(exit);
+    EXPECT_EQ(exit->Int("status"), 0);
+
+    text::WriteFileAtomic(inst.Dir() + "debug2.txt", "");
+    BaseSim debug{{"--runtime-dir", inst.RuntimeDir(), "--exchange", inst.Exchange(), "--stdin",
+                   "--", inst.Relay()},
+                  BaseSim::BuiltProgram("dcrelay-hostsim")};
+    debug.SetReadyEvent("started");
+    ASSERT_TRUE(debug.Start(std::chrono::milliseconds(kStartMs))) << debug.Error();
+    ASSERT_TRUE(WaitUntil([&] { return !x.WindowNamed("警告").empty(); }, kStartMs));
+    debug.Send("signal TERM");
+    exit = debug.WaitForEvent("exit", std::chrono::milliseconds(kReactMs));
     ASSERT_TRUE(exit);
     EXPECT_EQ(exit->Int("status"), 0);
 }

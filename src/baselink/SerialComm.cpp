@@ -23,6 +23,9 @@ constexpr std::size_t kReadBufferSize = 2048;
 // How often the reader looks at the driver's line counters while nothing arrives (only where
 // the driver keeps them).
 constexpr int kCounterPollMs = 200;
+// The longest a close waits for handed-over bytes to leave: a full 2048-byte buffer takes 178 ms
+// at 115200 baud.
+constexpr int kCloseDrainMs = 200;
 
 struct Notification {
     int code = 0;
@@ -102,6 +105,9 @@ struct SharedPort {
     Mailbox& sink;
     ReadSettings read;
     std::atomic<bool> hangupReported{false};
+    // Set by the close when everything handed over has left: nothing is discarded then (on a
+    // pseudo-terminal a discard would still drop bytes on their way to the far end).
+    std::atomic<bool> outputSent{false};
 };
 
 // The writer's thread messages: private copies of the bytes to send, in order.
@@ -128,16 +134,25 @@ public:
     }
 
     // The next message, or none; none also marks the queue empty, under the same lock as Post,
-    // so the flag never says empty while a copy waits.
+    // so the flag never says empty while a copy waits. The writer asks again only once it has
+    // written the message it took, so until then a message counts as being written.
     std::optional<std::string> TryTake() {
         std::lock_guard lock(mutex_);
         if (queue_.empty()) {
             sendQueueEmpty_ = true;
+            writing_ = false;
             return std::nullopt;
         }
         std::string bytes = std::move(queue_.front());
         queue_.pop_front();
+        writing_ = true;
         return bytes;
+    }
+
+    // Every posted copy has been written to the device (or the writer has ended).
+    bool Written() {
+        std::lock_guard lock(mutex_);
+        return queue_.empty() && !writing_;
     }
 
     // The writer has ended: later posts fail and waiting copies are freed.
@@ -145,6 +160,7 @@ public:
         std::lock_guard lock(mutex_);
         accepting_ = false;
         queue_.clear();
+        writing_ = false;
         sendQueueEmpty_ = true;
     }
 
@@ -154,6 +170,7 @@ private:
     std::mutex mutex_;
     std::deque<std::string> queue_;
     bool accepting_ = true;
+    bool writing_ = false;
 };
 
 // The reader: waits for bytes, gathers them into chunks and posts each chunk to the main
@@ -329,7 +346,9 @@ private:
             port_.PostHangup();
         }
         queue_.Close();
-        DiscardOutput(port_.fd);
+        if (!port_.outputSent) {
+            DiscardOutput(port_.fd);
+        }
         sendQueueEmpty_ = true;
     }
 
@@ -491,13 +510,31 @@ void TComm::CloseComm() {
     if (!session_) {
         return;
     }
+    session_->port.outputSent = LetOutputGo();
     session_->port.closeEvent.Set();
     DiscardInput(session_->port.fd);
     session_->reader.Join();
-    DiscardOutput(session_->port.fd);
+    if (!session_->port.outputSent) {
+        DiscardOutput(session_->port.fd);
+    }
     sendQueueEmpty_ = true;
     session_->writer.Join();
     session_.reset();
+}
+
+// What was handed over before the close still goes out, for up to kCloseDrainMs: the base-station
+// scan closes working ports, and a reply already logged as sent must not be discarded with the
+// port. A device that takes nothing in that time loses the rest, as at any close. True when
+// everything has left.
+bool TComm::LetOutputGo() {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kCloseDrainMs);
+    for (;;) {
+        const bool sent = session_->queue.Written() && OutputWaiting(session_->port.fd) == 0;
+        if (sent || Clock::now() >= deadline) {
+            return sent;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 bool TComm::HungUp() const {

@@ -158,6 +158,7 @@ private:
     void ApplyTimeouts();
     void ApplyModemLines();
     void Deliver(const serial::Notification& notification);
+    bool LetOutputGo();
 
     std::string commName_ = "COM2";
     std::uint32_t baudRate_ = 9600;

@@ -64,6 +64,8 @@ void SetModemLine(int fd, ModemLine line, bool on);
 
 void DiscardInput(int fd);
 void DiscardOutput(int fd);
+// Bytes written to the device that it has not sent yet; 0 when the device cannot tell.
+std::size_t OutputWaiting(int fd);
 
 // Running totals the driver keeps of line errors and modem-line transitions.
 struct LineCounters {

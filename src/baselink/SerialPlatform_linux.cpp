@@ -203,6 +203,11 @@ void DiscardOutput(int fd) {
     ::tcflush(fd, TCOFLUSH);
 }
 
+std::size_t OutputWaiting(int fd) {
+    int count = 0;
+    return ::ioctl(fd, TIOCOUTQ, &count) == 0 && count > 0 ? static_cast<std::size_t>(count) : 0;
+}
+
 bool ReadLineCounters(int fd, LineCounters& counters) {
     serial_icounter_struct ic{};
     if (::ioctl(fd, TIOCGICOUNT, &ic) != 0) {

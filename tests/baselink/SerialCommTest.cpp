@@ -315,6 +315,19 @@ TEST_F(SerialCommTest, AVanishedDeviceHangsUpOnceAndReopens) {
     EXPECT_EQ(hangups, 1);
 }
 
+// What was handed over before the port closes still goes out: the scan closes working ports
+// between their replies.
+TEST_F(SerialCommTest, SentBytesLeaveBeforeThePortCloses) {
+    comm_->OpenComm();
+    const std::string sent = Pattern(3 * 60000); // ten times the pseudo-terminal's buffer
+    for (std::size_t at = 0; at < sent.size(); at += 60000) {
+        ASSERT_TRUE(Send(*comm_, sent.substr(at, 60000)));
+    }
+    comm_->CloseComm();
+    ASSERT_TRUE(pty_.WaitReceived(sent.size(), 2s)) << pty_.ReceivedCount();
+    EXPECT_TRUE(pty_.Received() == sent);
+}
+
 // What the reader already holds when the port closes is delivered as the last chunk.
 TEST_F(SerialCommTest, CloseWhileAReadIsPendingReturnsPromptly) {
     comm_->SetReadIntervalTimeout(60000);

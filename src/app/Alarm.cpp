@@ -16,6 +16,12 @@ Alarm AlarmOf(const RelaySnapshot& s) {
     return alarm;
 }
 
+Alarm Confirmed(const Alarm& seen, const Alarm& seenBefore) {
+    Alarm shown = seen;
+    shown.stationOneOut = seen.stationOneOut && seenBefore.stationOneOut;
+    return shown;
+}
+
 bool NewCause(const Alarm& before, const Alarm& now) {
     return (now.hostGone && !before.hostGone) || (now.stationOneOut && !before.stationOneOut) ||
            (now.stuck && !before.stuck);

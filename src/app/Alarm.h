@@ -19,6 +19,10 @@ struct Alarm {
 };
 
 Alarm AlarmOf(const RelaySnapshot& snapshot);
+// The alarm the operator is shown, from the last two looks: station 1 counts as out only when
+// it was out at the look before as well, so that the scan reopening its port after the
+// parameter dialog (out for a moment) raises nothing.
+Alarm Confirmed(const Alarm& seen, const Alarm& seenBefore);
 // A cause that `before` did not have: a new alarm, worth a message of its own.
 bool NewCause(const Alarm& before, const Alarm& now);
 // Why, e.g. "主程序已不在运行；基站1未连接"; "" when there is no alarm.

@@ -172,7 +172,9 @@ void MainController::StartMetricsFile() {
 
 // Each change of the alarm goes to the view once; one that nobody sees goes to the work log.
 void MainController::CheckAlarm() {
-    const Alarm now = AlarmOf(Snapshot());
+    const Alarm seen = AlarmOf(Snapshot());
+    const Alarm now = Confirmed(seen, lastSeenAlarm_);
+    lastSeenAlarm_ = seen;
     if (now == alarm_) {
         return;
     }

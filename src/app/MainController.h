@@ -195,7 +195,8 @@ private:
     std::unique_ptr<WorkLogFile> logFile_; // when the parameter file switches it on
     std::unique_ptr<MetricsFile> metrics_; // when the parameter file names its directory
     QTimer alarmTimer_;                    // the alarm follows the relay's state
-    Alarm alarm_;
+    Alarm alarm_;                          // as shown
+    Alarm lastSeenAlarm_;                  // as the last look saw it
     bool ending_ = false;
 };
 

@@ -1,7 +1,8 @@
 // The status snapshot's judgement and renderings, and the question and answer on the status
 // socket, on snapshots made here.
-#include "app/Metrics.h"
 #include "app/StatusSnapshot.h"
+#include "app/Alarm.h"
+#include "app/Metrics.h"
 #include "support/TempDir.h"
 #include "text/Gbk.h"
 
@@ -57,6 +58,15 @@ TEST(StatusSnapshot, DegradedByAStationOutTheHostGoneOrARequestWaitingTooLong) {
     }
     s.stations[0].state = app::StationState::NotConfigured;
     EXPECT_FALSE(app::Assess(s).degraded);
+}
+
+// Station 1 is shown out only from its second look on; the other causes at once.
+TEST(StatusSnapshot, TheAlarmShowsStationOneOutAtItsSecondLook) {
+    const app::Alarm out{false, true, false}, gone{true, false, false}, none{};
+    EXPECT_EQ(app::Confirmed(out, none), none);
+    EXPECT_EQ(app::Confirmed(out, out), out);
+    EXPECT_EQ(app::Confirmed(gone, none), gone);
+    EXPECT_EQ(app::Confirmed(none, out), none);
 }
 
 TEST(StatusSnapshot, TextAndJsonSayTheSame) {

@@ -204,8 +204,8 @@ private:
         for (;;) {
             const Readiness ready = WaitReady(port_.fd, false, port_.closeEvent.Fd(), WaitMs());
             if (ready == Readiness::Stopped) {
-                // The bytes already read are a request the station sent: they go on as the last
-                // chunk rather than being lost with the port (the scan closes working ports).
+                // What the station sent before the close (a request, an answer) goes on as the
+                // last chunk rather than being lost with the port: the scan closes working ports.
                 DeliverChunk();
                 return;
             }

@@ -22,15 +22,18 @@ namespace {
 constexpr long kStartMs = 30000;
 constexpr long kReactMs = 10000;
 
-// An X server with jwm, and the relay started there by the host simulator.
+// An X server with jwm, and the relay started there by the host simulator. Station 1 answers,
+// so no alarm and no tray message of one stands in the way of the clicks.
 struct XDesktop : ::testing::Test {
     testsupport::XSession x;
     testsupport::Instance inst;
+    BaseSim base{{"--link", inst.Port("COM1"), "--stay"}};
     BaseSim host{{"--runtime-dir", inst.RuntimeDir(), "--exchange", inst.Exchange(), "--stdin",
                   "--", inst.Relay()},
                  BaseSim::BuiltProgram("dcrelay-hostsim")};
     void SetUp() override {
         ASSERT_TRUE(x.Start()) << x.Error();
+        ASSERT_TRUE(base.Start()) << base.Error();
         host.SetReadyEvent("started");
         ASSERT_TRUE(host.Start(std::chrono::milliseconds(kStartMs))) << host.Error();
     }
